@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Decodes one compressed (or uncompressed) audio file through FFmpeg into
+// interleaved 32-bit floats at the source's own rate and channel count.
+//
+// After open() the total it reports is exactly what read() delivers to the end
+// of the file, and is gapless: encoder delay and padding are removed, so a file
+// encoded from a WAV has the WAV's frame count and lines up with it.
+class AudioDecoder
+{
+public:
+    explicit AudioDecoder(const std::string& filename);
+    virtual ~AudioDecoder();
+
+    AudioDecoder(const AudioDecoder&) = delete;
+    AudioDecoder& operator=(const AudioDecoder&) = delete;
+
+    // 0 when the file is ready to read; non-zero otherwise (missing, empty,
+    // not audio, no decodable stream).
+    int open();
+    // Reads up to size samples (all channels together) into buffer; returns the
+    // number written, fewer only at the end of the file.
+    int read(int size, float* buffer);
+    // Moves the decoding position to a sample index (all channels together).
+    void seek(int sampleIdx);
+
+    // Sample count of the whole file, all channels together.
+    std::int64_t getTotalSamples() const;
+    int getChannels() const;
+    int getSampleRate() const;
+    // Current position in samples, all channels together.
+    std::int64_t getPosition() const;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,3 @@
+#include "AudioFile.h"
+
+AudioFile::~AudioFile() = default;

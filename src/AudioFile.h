@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+// Positions and lengths are held in unsigned long but never exceed 32 bits: a
+// 32-bit count of samples bounds every file, slice and buffer. Where a rule
+// depends on 32-bit arithmetic (saturation, wrap-around) the code says so.
+
+// All audio in memory is 32-bit float, stereo, interleaved left then right.
+// Every position and length in the program counts samples of that stream, not
+// frames, so positions are even.
+#define TMB_FRAMESIZE 2
+// Exclusive bound on one read request (callers ask for 4096).
+#define TMB_AUDIOFILE_BUFFER_SIZE 8192
+
+// One opened audio source, read sequentially from its start into the stereo
+// representation. Implementations keep the read contract documented on read().
+class AudioFile
+{
+public:
+    virtual ~AudioFile();
+
+    // Samples the source yields as stereo (2 x frames, whatever its channel
+    // count); 0 when the source could not be opened.
+    virtual unsigned long getLength() = 0;
+    // Frames per second of the source; 0 when it could not be opened.
+    virtual int getSampleRate() = 0;
+    // Reads up to numSamples (< TMB_AUDIOFILE_BUFFER_SIZE, even) samples from
+    // the current position. The request is cut to what is left in the stream;
+    // between the samples delivered and the cut request the buffer is zeroed,
+    // beyond the cut request it is left untouched. Returns the even number of
+    // samples delivered; fewer than asked means the end was reached.
+    virtual unsigned read(float* buffer, unsigned numSamples) = 0;
+    // Moves the current position to frame sample / 2.
+    virtual void seek(unsigned long sample) = 0;
+    // Current position in samples (2 x the current frame).
+    virtual std::uint64_t getPosition() = 0;
+};
