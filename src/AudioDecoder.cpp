@@ -143,6 +143,104 @@ int movieTimescale(const std::string& filename)
     return result;
 }
 
+// Predicts, from its headers alone, how many samples each packet will decode
+// to. Mirrors the decoder's own trimming: a start skip carries over packets,
+// an end discard applies to the packet that carries it, and a packet the
+// container marks as discarded decodes only to prime the decoder.
+struct PacketModel
+{
+    Counting counting = Counting::Decode;
+    int frameSize = 0;
+    AVRational timeBase{0, 1};
+    int rate = 0;
+    std::int64_t skip = 0;
+
+    PacketModel() = default;
+    PacketModel(const AVStream* st)
+        : counting(countingFor(st->codecpar)), frameSize(st->codecpar->frame_size),
+          timeBase(st->time_base), rate(st->codecpar->sample_rate)
+    {
+    }
+
+    bool isExact() const { return counting != Counting::Decode; }
+
+    // Frames the packet will yield; negative when the headers do not tell.
+    std::int64_t expected(const AVPacket* packet)
+    {
+        if (packet->duration <= 0)
+            return -1;
+        const std::int64_t duration = av_rescale_q(packet->duration, timeBase, AVRational{1, rate});
+        std::int64_t out = counting == Counting::FixedFrame ? frameSize : duration;
+        if (duration <= 0 || duration > out)
+            return -1;
+        std::size_t sideSize = 0;
+        const uint8_t* side = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
+        std::int64_t discardEnd = 0;
+        if (side && sideSize >= 10) {
+            skip = std::max<std::int64_t>(0, static_cast<std::int32_t>(AV_RL32(side)));
+            discardEnd = static_cast<std::int32_t>(AV_RL32(side + 4));
+        }
+        if (packet->flags & AV_PKT_FLAG_DISCARD) {
+            skip = std::max<std::int64_t>(0, skip - out);
+            return 0;
+        }
+        std::int64_t skipped = 0;
+        if (skip > 0) {
+            skipped = std::min(skip, out);
+            skip -= skipped;
+            out -= skipped;
+        }
+        if (discardEnd > 0 && discardEnd <= out)
+            out -= discardEnd;
+        // The container's duration ends the packet where the codec frame runs
+        // on (the tail of AAC in MP4).
+        return std::min(out, std::max<std::int64_t>(0, duration - skipped));
+    }
+};
+
+// The last few packets of the count, so the final one can be trial-decoded
+// with enough context before it (an MP3 frame may borrow bits from the frames
+// before it).
+class TailPackets
+{
+public:
+    static const int kCount = 4;
+
+    TailPackets()
+    {
+        for (AVPacket*& p : m_packets)
+            p = av_packet_alloc();
+    }
+    ~TailPackets()
+    {
+        for (AVPacket*& p : m_packets)
+            av_packet_free(&p);
+    }
+    TailPackets(const TailPackets&) = delete;
+    TailPackets& operator=(const TailPackets&) = delete;
+
+    bool isValid() const
+    {
+        return std::all_of(std::begin(m_packets), std::end(m_packets),
+                           [](const AVPacket* p) { return p != nullptr; });
+    }
+    // Takes over the packet's contents.
+    void keep(AVPacket* packet)
+    {
+        AVPacket* slot = m_packets[m_kept % kCount];
+        av_packet_unref(slot);
+        av_packet_move_ref(slot, packet);
+        ++m_kept;
+    }
+    int size() const { return static_cast<int>(std::min<std::int64_t>(m_kept, kCount)); }
+    // Oldest first.
+    AVPacket* at(int i) const { return m_packets[(m_kept - size() + i) % kCount]; }
+
+private:
+    AVPacket* m_packets[kCount] = {};
+    std::int64_t m_kept = 0;
+};
+
 } // namespace
 
 struct AudioDecoder::Private
@@ -162,6 +260,13 @@ struct AudioDecoder::Private
     std::int64_t totalFrames = 0;
     // Frames handed out by read() since the start.
     std::int64_t positionFrames = 0;
+
+    // True when the total came from the packet headers; decoding then puts
+    // silence where a packet fails, so the file keeps its promised length and
+    // what follows stays in place.
+    bool counted = false;
+    PacketModel model;
+    std::int64_t lostFrames = 0;
 
     // Decoded, converted samples not yet handed out.
     std::vector<float> pending;
@@ -183,6 +288,8 @@ struct AudioDecoder::Private
 
     AVStream* st() const { return format->streams[stream]; }
 
+    int open();
+
     void closeDecoding()
     {
         avcodec_free_context(&codec);
@@ -191,10 +298,13 @@ struct AudioDecoder::Private
         av_channel_layout_uninit(&swrLayout);
         swrFormat = AV_SAMPLE_FMT_NONE;
         pendingBegin = pendingEnd = 0;
+        lostFrames = 0;
         flushing = false;
         finished = false;
         if (packet)
             av_packet_unref(packet);
+        if (frame)
+            av_frame_unref(frame);
     }
 
     static bool openFormat(const std::string& name, bool ignoreEditList, bool findInfo,
@@ -203,7 +313,7 @@ struct AudioDecoder::Private
         AVDictionary* options = nullptr;
         if (ignoreEditList)
             av_dict_set(&options, "ignore_editlist", "1", 0);
-        int r = avformat_open_input(out, name.c_str(), nullptr, &options);
+        const int r = avformat_open_input(out, name.c_str(), nullptr, &options);
         av_dict_free(&options);
         if (r < 0)
             return false;
@@ -214,20 +324,11 @@ struct AudioDecoder::Private
         return true;
     }
 
-    // Opens the file for decoding from its start; the stream was chosen by open().
-    bool openDecoding()
+    void selectStream()
     {
-        closeDecoding();
-        if (!openFormat(filename, false, true, &format))
-            return false;
-        if (stream >= static_cast<int>(format->nb_streams) ||
-            st()->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
-            return false;
         for (unsigned i = 0; i < format->nb_streams; ++i)
             format->streams[i]->discard =
                 static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
-        codec = openCodec(st(), nullptr);
-        return codec != nullptr;
     }
 
     static AVCodecContext* openCodec(const AVStream* s, void* opaque)
@@ -247,11 +348,26 @@ struct AudioDecoder::Private
         return c;
     }
 
+    // Opens the file for decoding from its start, on the stream open() chose.
+    bool openDecoding()
+    {
+        closeDecoding();
+        if (!openFormat(filename, false, true, &format))
+            return false;
+        if (stream >= static_cast<int>(format->nb_streams) ||
+            st()->codecpar->codec_type != AVMEDIA_TYPE_AUDIO)
+            return false;
+        selectStream();
+        model = PacketModel(st());
+        codec = openCodec(st(), nullptr);
+        return codec != nullptr;
+    }
+
     // Next packet of our stream; negative at the end of the file or on a read
-    // error (the scan and the decoding stop at the same place either way).
+    // error (the count and the decoding stop at the same place either way).
     int readPacket()
     {
-        for (;;) {
+        for (int retries = 0; retries < 1000; ++retries) {
             av_packet_unref(packet);
             const int r = av_read_frame(format, packet);
             if (r == AVERROR(EAGAIN))
@@ -261,10 +377,12 @@ struct AudioDecoder::Private
             if (packet->stream_index == stream)
                 return 0;
         }
+        return AVERROR(EIO);
     }
 
-    // Decodes the next frame into `frame`; false when the decoder is drained.
-    // A packet the decoder rejects is skipped.
+    // Decodes until a frame is in `frame` (true) or a failed packet has left
+    // lostFrames to fill (true), or the decoder is drained (false). A packet
+    // the decoder rejects is skipped.
     bool nextFrame()
     {
         int errors = 0;
@@ -287,10 +405,19 @@ struct AudioDecoder::Private
                 avcodec_send_packet(codec, nullptr);
                 continue;
             }
+            const std::int64_t expected = counted ? model.expected(packet) : 0;
             r = avcodec_send_packet(codec, packet);
             av_packet_unref(packet);
-            if (r < 0 && r != AVERROR(EAGAIN) && ++errors > 100000)
-                break;
+            // The decoders whose output the model predicts fail
+            // synchronously, so the silence lands where the packet was.
+            if (r < 0 && r != AVERROR(EAGAIN)) {
+                if (expected > 0) {
+                    lostFrames += expected;
+                    return true;
+                }
+                if (++errors > 100000)
+                    break;
+            }
         }
         finished = true;
         return false;
@@ -309,11 +436,7 @@ struct AudioDecoder::Private
         if (swr_alloc_set_opts2(&swr, &frame->ch_layout, AV_SAMPLE_FMT_FLT, frameRate,
                                 &frame->ch_layout, static_cast<AVSampleFormat>(frame->format),
                                 frameRate, 0, nullptr) < 0 ||
-            swr_init(swr) < 0) {
-            swr_free(&swr);
-            return false;
-        }
-        if (av_channel_layout_copy(&swrLayout, &frame->ch_layout) < 0) {
+            swr_init(swr) < 0 || av_channel_layout_copy(&swrLayout, &frame->ch_layout) < 0) {
             swr_free(&swr);
             return false;
         }
@@ -321,88 +444,77 @@ struct AudioDecoder::Private
         return true;
     }
 
-    // Refills `pending` with the next decoded frame; false at the end.
+    float* reservePending(std::size_t samples)
+    {
+        if (pending.size() < samples)
+            pending.resize(samples);
+        return pending.data();
+    }
+
+    // Refills `pending` with the next decoded frame (or the silence standing
+    // for a failed packet); false at the end.
     bool decodeMore()
     {
         pendingBegin = pendingEnd = 0;
-        while (nextFrame()) {
+        for (;;) {
+            if (lostFrames > 0) {
+                const std::int64_t n = std::min<std::int64_t>(lostFrames, 4096);
+                const std::size_t samples = static_cast<std::size_t>(n) * channels;
+                std::fill_n(reservePending(samples), samples, 0.0f);
+                lostFrames -= n;
+                pendingEnd = samples;
+                return true;
+            }
+            if (!nextFrame())
+                return false;
+            if (lostFrames > 0)
+                continue;
             const int n = frame->nb_samples;
             // A frame with another channel count cannot be placed in our
             // interleaving; it is dropped like an undecodable packet.
-            if (n <= 0 || frame->ch_layout.nb_channels != channels)
+            if (n <= 0 || frame->ch_layout.nb_channels != channels) {
+                av_frame_unref(frame);
                 continue;
-            const std::size_t needed = static_cast<std::size_t>(n) * channels;
-            if (pending.size() < needed)
-                pending.resize(needed);
-            if (frame->format == AV_SAMPLE_FMT_FLT) {
-                std::memcpy(pending.data(), frame->data[0], needed * sizeof(float));
-                pendingEnd = needed;
-            } else {
-                if (!configureConverter())
-                    continue;
-                uint8_t* out = reinterpret_cast<uint8_t*>(pending.data());
-                const int got =
-                    swr_convert(swr, &out, n, const_cast<const uint8_t**>(frame->extended_data), n);
-                if (got <= 0)
-                    continue;
-                pendingEnd = static_cast<std::size_t>(got) * channels;
             }
+            const std::size_t samples = static_cast<std::size_t>(n) * channels;
+            float* out = reservePending(samples);
+            int got = n;
+            if (frame->format == AV_SAMPLE_FMT_FLT)
+                std::memcpy(out, frame->data[0], samples * sizeof(float));
+            else if (configureConverter()) {
+                uint8_t* bytes = reinterpret_cast<uint8_t*>(out);
+                got = swr_convert(swr, &bytes, n, const_cast<const uint8_t**>(frame->extended_data),
+                                  n);
+            } else
+                got = 0;
             av_frame_unref(frame);
-            return true;
+            if (got > 0) {
+                pendingEnd = static_cast<std::size_t>(got) * channels;
+                return true;
+            }
         }
-        return false;
     }
 
     // Counts the frames decoding will deliver from the packet headers alone.
     // False when the codec or the packets do not allow that.
-    bool scanPackets(std::int64_t& frames, std::int64_t& lastPts, std::int64_t& lastDuration,
-                     int& lastSize)
+    bool countPackets(std::int64_t& frames, std::int64_t& lastPts, std::int64_t& lastDuration,
+                      int& lastSize)
     {
-        const AVCodecParameters* par = st()->codecpar;
-        const Counting counting = countingFor(par);
-        if (counting == Counting::Decode)
+        PacketModel counter(st());
+        if (!counter.isExact())
             return false;
-        const AVRational samples{1, rate};
-        std::int64_t total = 0;
-        // Mirrors the decoder's own trimming: a start skip carries over
-        // packets, an end discard applies to the packet that carries it.
-        std::int64_t skip = 0;
-        lastPts = AV_NOPTS_VALUE;
-        std::int64_t lastOut = 0;
         TailPackets tail;
+        if (!tail.isValid())
+            return false;
+        std::int64_t total = 0;
+        std::int64_t lastFrames = 0;
+        lastPts = AV_NOPTS_VALUE;
         while (readPacket() >= 0) {
-            if (packet->duration <= 0)
+            const std::int64_t n = counter.expected(packet);
+            if (n < 0)
                 return false;
-            const std::int64_t duration = av_rescale_q(packet->duration, st()->time_base, samples);
-            std::int64_t out = counting == Counting::FixedFrame ? par->frame_size : duration;
-            if (duration > out || duration <= 0)
-                return false;
-            std::size_t sideSize = 0;
-            const uint8_t* side =
-                av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
-            std::int64_t discardEnd = 0;
-            if (side && sideSize >= 10) {
-                skip = std::max<std::int64_t>(0, static_cast<std::int32_t>(AV_RL32(side)));
-                discardEnd = static_cast<std::int32_t>(AV_RL32(side + 4));
-            }
-            std::int64_t skipped = 0;
-            if (packet->flags & AV_PKT_FLAG_DISCARD) {
-                skip = std::max<std::int64_t>(0, skip - out);
-                out = 0;
-            } else {
-                if (skip > 0) {
-                    skipped = std::min(skip, out);
-                    skip -= skipped;
-                    out -= skipped;
-                }
-                if (discardEnd > 0 && discardEnd <= out)
-                    out -= discardEnd;
-                // The container's duration ends the packet where the codec
-                // frame runs on (the tail of AAC in MP4).
-                out = std::min(out, std::max<std::int64_t>(0, duration - skipped));
-            }
-            total += out;
-            lastOut = out;
+            total += n;
+            lastFrames = n;
             lastPts = packet->pts;
             lastDuration = packet->duration;
             lastSize = packet->size;
@@ -410,60 +522,21 @@ struct AudioDecoder::Private
         }
         // A file cut off inside its last packet still yields that packet, and
         // its headers promise samples the decoder then cannot produce.
-        if (lastOut > 0 && !lastPacketDecodes(tail))
-            total -= lastOut;
+        if (lastFrames > 0 && !lastPacketDecodes(tail))
+            total -= lastFrames;
         frames = total;
         return true;
     }
-
-    // The last few packets of the scan, so the final one can be trial-decoded
-    // with enough context before it (an MP3 frame may borrow bits from the
-    // frames before it).
-    struct TailPackets
-    {
-        static const int kCount = 4;
-        AVPacket* packets[kCount] = {};
-        int kept = 0;
-
-        TailPackets()
-        {
-            for (AVPacket*& p : packets)
-                p = av_packet_alloc();
-        }
-        ~TailPackets()
-        {
-            for (AVPacket*& p : packets)
-                av_packet_free(&p);
-        }
-        TailPackets(const TailPackets&) = delete;
-        TailPackets& operator=(const TailPackets&) = delete;
-
-        void keep(AVPacket* packet)
-        {
-            AVPacket* slot = packets[kept % kCount];
-            if (!slot)
-                return;
-            av_packet_unref(slot);
-            av_packet_move_ref(slot, packet);
-            ++kept;
-        }
-        // Oldest first.
-        AVPacket* at(int i) const { return packets[(kept - std::min(kept, kCount) + i) % kCount]; }
-        int size() const { return std::min(kept, kCount); }
-    };
 
     // Decodes the kept packets with a fresh decoder; true when the last one
     // yields samples.
     bool lastPacketDecodes(const TailPackets& tail)
     {
-        const int n = tail.size();
-        for (int i = 0; i < n; ++i)
-            if (!tail.at(i))
-                return true;
         AVCodecContext* c = openCodec(st(), &quietDecoderTag);
         if (!c)
             return true;
         std::int64_t lastSamples = 0;
+        const int n = tail.size();
         for (int i = 0; i < n; ++i) {
             const bool last = i == n - 1;
             avcodec_send_packet(c, tail.at(i));
@@ -495,8 +568,6 @@ struct AudioDecoder::Private
     // milliseconds, so the end FFmpeg derives from it can fall short of the
     // real end by up to one tick. When the sample table's own end lies within
     // that tick, it is the exact value the edit list was rounded from.
-    int open();
-
     std::int64_t mp4TailCorrection(std::int64_t lastPts, std::int64_t lastDuration, int lastSize)
     {
         if (lastPts == AV_NOPTS_VALUE)
@@ -514,6 +585,7 @@ struct AudioDecoder::Private
             const int entries = avformat_index_get_entries_count(rs);
             const AVIndexEntry* last =
                 entries > 0 ? avformat_index_get_entry(rs, entries - 1) : nullptr;
+            // Same packet in both readings (same size), same clock.
             if (last && last->size == lastSize && rs->duration != AV_NOPTS_VALUE &&
                 av_cmp_q(rs->time_base, st()->time_base) == 0) {
                 const std::int64_t rawDuration = rs->duration - last->timestamp;
@@ -540,6 +612,7 @@ int AudioDecoder::open()
     installLogForwarding();
     d->closeDecoding();
     d->ready = false;
+    d->counted = false;
     d->totalFrames = 0;
     d->positionFrames = 0;
     d->channels = 0;
@@ -574,9 +647,7 @@ int AudioDecoder::Private::open()
         return -1;
     rate = par->sample_rate;
     channels = par->ch_layout.nb_channels;
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        format->streams[i]->discard =
-            static_cast<int>(i) == stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+    selectStream();
 
     // The length must be known before decoding starts (the cache is sized by
     // it) and must be exactly what decoding will deliver: bit rate and header
@@ -586,10 +657,12 @@ int AudioDecoder::Private::open()
     std::int64_t lastDuration = 0;
     int lastSize = 0;
     const bool mp4 = isMovFamily(format);
-    if (scanPackets(frames, lastPts, lastDuration, lastSize)) {
+    if (countPackets(frames, lastPts, lastDuration, lastSize)) {
+        counted = true;
         if (mp4)
             frames += mp4TailCorrection(lastPts, lastDuration, lastSize);
     } else {
+        counted = false;
         if (!openDecoding())
             return -1;
         frames = countByDecoding();
