@@ -156,7 +156,7 @@ struct PacketModel
     std::int64_t skip = 0;
 
     PacketModel() = default;
-    PacketModel(const AVStream* st)
+    explicit PacketModel(const AVStream* st)
         : counting(countingFor(st->codecpar)), frameSize(st->codecpar->frame_size),
           timeBase(st->time_base), rate(st->codecpar->sample_rate)
     {
@@ -705,6 +705,12 @@ void AudioDecoder::seek(int sampleIdx)
         return;
     const std::int64_t target =
         std::min<std::int64_t>(std::max(sampleIdx, 0) / d->channels, d->totalFrames);
+    if (target == d->totalFrames) {
+        // Nothing is left to read there; no need to decode the way to it.
+        d->pendingBegin = d->pendingEnd = 0;
+        d->positionFrames = target;
+        return;
+    }
     // Decoding forward from the start is the only way to land on an exact
     // sample in every format (MP3 seeks by byte estimate).
     if (target < d->positionFrames) {
