@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -25,6 +26,9 @@ int tableCost(unsigned long length)
     return static_cast<int>(std::max(100000ul, needed + 1));
 }
 
+// Sample indices are 32-bit throughout the program.
+const unsigned long kMaxLength = 0xfffffffeul;
+
 inline unsigned long chunkKey(unsigned long index)
 {
     return index - index % kChunk;
@@ -34,7 +38,7 @@ inline unsigned long chunkKey(unsigned long index)
 
 AudioCache::AudioCache(AudioFile* file) : m_pFile(file)
 {
-    m_length = file ? file->getLength() : 0;
+    m_length = file ? std::min(file->getLength(), kMaxLength) : 0;
     m_chunks.setMaxCost(tableCost(m_length));
     preallocate();
     BackgroundReader::instance()->addCache(this);
@@ -65,14 +69,21 @@ void AudioCache::preallocate()
     QElapsedTimer timer;
     timer.start();
     unsigned long start = 0;
-    do {
-        if (!m_chunks.contains(start)) {
-            AudioChunk* chunk = new AudioChunk;
-            chunk->m_startSample = start;
-            m_chunks.insert(start, chunk, 1);
-        }
-        start += kChunk;
-    } while (start < m_length);
+    try {
+        do {
+            if (!m_chunks.contains(start)) {
+                AudioChunk* chunk = new AudioChunk;
+                chunk->m_startSample = start;
+                m_chunks.insert(start, chunk, 1);
+            }
+            start += kChunk;
+        } while (start < m_length);
+    } catch (const std::bad_alloc&) {
+        // The chunks that exist are filled; the rest of the file reads as
+        // silence, as beyond the last chunk.
+        qDebug() << "AudioCache: out of memory after" << m_chunks.count() << "of"
+                 << (m_length + kChunk - 1) / kChunk << "chunks";
+    }
     m_numChunks.store(m_chunks.count(), std::memory_order_relaxed);
     qDebug() << "AudioCache preallocate took" << timer.elapsed() << "milliseconds"
              << "for" << m_chunks.count() << "chunks";
@@ -239,11 +250,16 @@ void AudioCache::fill()
         }
         if (chunk == nullptr) {
             // Only the last read of a file of whole chunks lands here (at the
-            // length); a reader that delivered more than its length must not
-            // make the table grow.
+            // length). Elsewhere the table ended early (preallocation ran out of
+            // memory) or the reader delivered more than its length: the fill
+            // ends rather than grow the table.
             if (pos != m_length)
                 break;
-            chunk = new AudioChunk;
+            try {
+                chunk = new AudioChunk;
+            } catch (const std::bad_alloc&) {
+                break; // it would only have received the final empty read
+            }
             chunk->m_startSample = pos;
             {
                 std::lock_guard<std::mutex> locker(m_mutex);
