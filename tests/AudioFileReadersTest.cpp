@@ -1,4 +1,5 @@
 #include "AudioFileAudioDecoder.h"
+#include "AudioFileSndFile.h"
 #include "TestAudio.h"
 
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@ struct Reader
 
 const Reader kReaders[] = {
     {"Decoder", [](const QString& p) { return std::make_unique<AudioFileAudioDecoder>(p); }},
+    {"SndFile", [](const QString& p) { return std::make_unique<AudioFileSndFile>(p); }},
 };
 
 struct Layout
