@@ -80,6 +80,14 @@ unsigned SoundTouchResampler::process(float* out, unsigned numSamples, int /*sem
     // After a stop a short block is the tail running out, not a failure.
     if (got < frames && slice->isPlaying())
         qDebug() << "WTF SoundTouch didn't return enough frames!";
+    if (m_flushed && m_pSoundTouch->numSamples() == 0 && !slice->isPlaying()) {
+        // The tail is out. SoundTouch's flush is meant for the end of a stream:
+        // carried on across passes, its bookkeeping makes every later flush
+        // add more silence to the tail (tens of milliseconds per pass, without
+        // bound), which delays a pad triggered while it plays. Starting each
+        // pass from a clean processor keeps the tails exact.
+        m_pSoundTouch->clear();
+    }
     const unsigned delivered = got * TMB_FRAMESIZE;
     for (unsigned i = 0; i < delivered; ++i)
         out[i] += m_pScratch[i];
@@ -121,6 +129,9 @@ void SoundTouchResampler::Clear()
 bool SoundTouchResampler::isEmpty() const
 {
     // Input not yet flushed through still counts: a slice stopped from outside
-    // must let its tail out rather than keep it for the next start.
-    return m_flushed && m_pSoundTouch->isEmpty();
+    // must let its tail out rather than keep it for the next start. Output
+    // frames are what counts, not SoundTouch's isEmpty(), which stays false
+    // for ever once the pitch is raised: the rate stage keeps a few input
+    // frames that nothing will push out.
+    return m_flushed && m_pSoundTouch->numSamples() == 0;
 }
