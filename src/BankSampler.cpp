@@ -72,6 +72,10 @@ void BankSampler::loadSample(int index, const QString& fileName, int semitones,
     QSharedPointer<Slice> old = m_pSampleBank->at(index);
     if (old)
         removeFromChokeGroup(index, old->getChokeGroup());
+    // The pad may also be listed where no sample of it says so: entered while
+    // empty, or left over from before clearBank. Such an entry would let
+    // another group choke the new sample.
+    forgetPad(index);
 
     // Everything that may take long (opening the file, the rebuilds of pitch,
     // stretch and reverse) happens before the pad list is touched, so the
@@ -161,6 +165,18 @@ void BankSampler::removeFromChokeGroup(int index, const QString& group)
         sample->setChokeGroup(QString::fromLatin1(kNoGroup));
     QMutexLocker lock(&m_chokeMutex);
     m_chokeGroups.remove(group, static_cast<quint32>(index));
+}
+
+void BankSampler::forgetPad(int index)
+{
+    const quint32 pad = static_cast<quint32>(index);
+    QMutexLocker lock(&m_chokeMutex);
+    for (auto it = m_chokeGroups.begin(); it != m_chokeGroups.end();) {
+        if (it.value() == pad)
+            it = m_chokeGroups.erase(it);
+        else
+            ++it;
+    }
 }
 
 QStringList BankSampler::getChokeGroupNames() const

@@ -80,6 +80,8 @@ private:
     // The pad's sample, copied out under the list mutex; null for an empty
     // pad or an index outside the bank.
     QSharedPointer<Slice> padSample(int index) const;
+    // Takes the pad out of every group it is listed in.
+    void forgetPad(int index);
     // Returns once no trigger that may have copied a pad before it was
     // replaced is still running; replaced samples are let go after it.
     void waitForPadUsers();
