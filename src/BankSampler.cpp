@@ -4,7 +4,6 @@
 #include "Slice.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <utility>
@@ -41,7 +40,7 @@ void BankSampler::clearBank()
 {
     QList<QSharedPointer<Slice>> replaced = emptyPads();
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         std::swap(*m_pSampleBank, replaced);
     }
     waitForPadUsers();
@@ -92,7 +91,7 @@ void BankSampler::loadSample(int index, const QString& fileName, int semitones,
 
     QSharedPointer<Slice> replaced = sample;
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         qSwap((*m_pSampleBank)[index], replaced);
     }
     old.clear();
@@ -150,7 +149,7 @@ void BankSampler::addToChokeGroup(int index, const QString& group)
         sample->setChokeGroup(group);
     }
     const quint32 pad = static_cast<quint32>(index);
-    QMutexLocker lock(&m_chokeMutex);
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
     // A pad listed twice would only be stopped twice, but the list would grow
     // with every repeated choice in the pad editor.
     if (!m_chokeGroups.contains(group, pad))
@@ -163,14 +162,14 @@ void BankSampler::removeFromChokeGroup(int index, const QString& group)
     QSharedPointer<Slice> sample = m_pSampleBank->value(index);
     if (sample)
         sample->setChokeGroup(QString::fromLatin1(kNoGroup));
-    QMutexLocker lock(&m_chokeMutex);
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
     m_chokeGroups.remove(group, static_cast<quint32>(index));
 }
 
 void BankSampler::forgetPad(int index)
 {
     const quint32 pad = static_cast<quint32>(index);
-    QMutexLocker lock(&m_chokeMutex);
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
     for (auto it = m_chokeGroups.begin(); it != m_chokeGroups.end();) {
         if (it.value() == pad)
             it = m_chokeGroups.erase(it);
@@ -181,7 +180,7 @@ void BankSampler::forgetPad(int index)
 
 QStringList BankSampler::getChokeGroupNames() const
 {
-    QMutexLocker lock(&m_chokeMutex);
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
     return m_chokeGroups.uniqueKeys();
 }
 
@@ -189,7 +188,7 @@ QList<quint32> BankSampler::getChokeGroupPads(const QString& group) const
 {
     QList<quint32> pads;
     {
-        QMutexLocker lock(&m_chokeMutex);
+        std::lock_guard<std::mutex> lock(m_chokeMutex);
         pads = m_chokeGroups.values(group);
     }
     pads.removeAll(GroupPlaceholder);
@@ -201,13 +200,13 @@ QSharedPointer<Slice> BankSampler::padSample(int index) const
 {
     if (index < 0 || index >= PadCount)
         return QSharedPointer<Slice>();
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     return m_pSampleBank->at(index);
 }
 
 void BankSampler::triggerSample(int index)
 {
-    QMutexLocker use(&m_padUseMutex);
+    std::lock_guard<std::recursive_mutex> use(m_padUseMutex);
     QSharedPointer<Slice> sample = padSample(index);
     if (!sample)
         return;
@@ -218,7 +217,7 @@ void BankSampler::triggerSample(int index)
         // audio thread), stopped after it is released.
         quint32 members = 0;
         {
-            QMutexLocker lock(&m_chokeMutex);
+            std::lock_guard<std::mutex> lock(m_chokeMutex);
             for (auto it = m_chokeGroups.constFind(group);
                  it != m_chokeGroups.cend() && it.key() == group; ++it) {
                 if (it.value() < static_cast<quint32>(PadCount))
@@ -235,7 +234,7 @@ void BankSampler::triggerSample(int index)
 
 void BankSampler::stopSample(int index)
 {
-    QMutexLocker use(&m_padUseMutex);
+    std::lock_guard<std::recursive_mutex> use(m_padUseMutex);
     QSharedPointer<Slice> sample = padSample(index);
     if (sample)
         sample->play(false, 0.0, 1.0);
@@ -243,7 +242,7 @@ void BankSampler::stopSample(int index)
 
 void BankSampler::handleNote(int note, bool noteOn)
 {
-    QMutexLocker use(&m_padUseMutex);
+    std::lock_guard<std::recursive_mutex> use(m_padUseMutex);
     const int pad = note - FirstNote;
     QSharedPointer<Slice> sample = padSample(pad);
     if (!sample)
@@ -260,7 +259,7 @@ void BankSampler::handleNote(int note, bool noteOn)
 
 void BankSampler::render(float* buffer, unsigned long numSamples)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::mutex> lock(m_mutex);
     // Stopped pads are asked too: a pad that has just stopped still has the
     // end of its sound in the resampler, and a stopped, drained pad returns
     // at once.

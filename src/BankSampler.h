@@ -2,11 +2,12 @@
 
 #include <QList>
 #include <QMultiMap>
-#include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
+
+#include <mutex>
 
 class Slice;
 
@@ -87,17 +88,18 @@ private:
     void waitForPadUsers();
 
     QList<QSharedPointer<Slice>>* m_pSampleBank;
-    mutable QMutex m_mutex;
+    // Standard mutexes rather than Qt's: ThreadSanitizer sees their ordering.
+    mutable std::mutex m_mutex;
     QMultiMap<QString, quint32> m_chokeGroups;
     int m_masterTempo = 120;
 
     // Guards m_chokeGroups. Held only around map operations.
-    mutable QMutex m_chokeMutex;
+    mutable std::mutex m_chokeMutex;
     // Held by triggerSample, stopSample and handleNote while they use a
     // sample copied out of the list. A pad load takes it once after its swap,
     // so the replaced sample is never destroyed on the audio thread (which
     // would free memory and wait for the background reader there).
     // Recursive: handleNote and triggerSample nest, and a widget's slot may
     // trigger a pad from a signal emitted inside a trigger.
-    QRecursiveMutex m_padUseMutex;
+    std::recursive_mutex m_padUseMutex;
 };

@@ -3,7 +3,6 @@
 #include "Slice.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 LoopingSampler::LoopingSampler() : m_pLoop(new Slice())
 {
@@ -22,7 +21,7 @@ RecordingState LoopingSampler::getRecordingState() const
 
 void LoopingSampler::setRecordingState(RecordingState state)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     m_recordingState = state;
     qDebug() << "Recording state:" << static_cast<int>(state);
     emit recordingStateChanged(state);
@@ -55,7 +54,7 @@ bool LoopingSampler::isMasterQuantizationLooper() const
 
 void LoopingSampler::armRecording(bool arm)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (arm) {
         qDebug() << "Looper armed";
         // Normally a no-op: the room reserved at construction survives clear().
@@ -72,14 +71,14 @@ void LoopingSampler::armRecording(bool arm)
 
 void LoopingSampler::stopRecording()
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     setRecordingState(RecordingState::Off);
     togglePlayback(true);
 }
 
 void LoopingSampler::togglePlayback(bool play)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (play) {
         qDebug() << "Starting playback";
         m_pLoop->play(true, 0.0, 1.0);
@@ -107,7 +106,7 @@ void LoopingSampler::handleNote(int note, int velocity)
 {
     if (velocity == 0)
         return;
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     const RecordingState state = m_recordingState;
     if (note == StopNote) {
         if (state == RecordingState::Recording) {
@@ -126,7 +125,7 @@ void LoopingSampler::handleNote(int note, int velocity)
 
 void LoopingSampler::record(const float* buffer, unsigned long numSamples)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_recordingState != RecordingState::Recording)
         return;
 
@@ -159,7 +158,7 @@ void LoopingSampler::record(const float* buffer, unsigned long numSamples)
 
 void LoopingSampler::render(float* buffer, unsigned long numSamples)
 {
-    QMutexLocker lock(&m_mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
     if (m_recordingState != RecordingState::Recording)
         m_pLoop->renderRaw(buffer, static_cast<unsigned>(numSamples));
 }

@@ -2,11 +2,11 @@
 
 #include "RecordingState.h"
 
-#include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
 
 #include <atomic>
+#include <mutex>
 
 class Slice;
 
@@ -70,5 +70,7 @@ private:
     // Written by the master's signal, possibly while this recorder records.
     std::atomic<long> m_quantizationLength{-1};
     std::atomic<bool> m_masterQuantizationLooper{false};
-    mutable QRecursiveMutex m_mutex;
+    // Recursive: transitions call each other (stopRecording plays), and a
+    // widget may call back from a signal emitted inside one.
+    mutable std::recursive_mutex m_mutex;
 };
