@@ -22,7 +22,7 @@ class SampleRenderer : public QGLWidget
     Q_OBJECT
 public:
     // The view never becomes narrower than this through setViewStart/setViewEnd.
-    static const long kMinViewSpan = 101;
+    static constexpr long kMinViewSpan = 101;
     // Below this many samples per pixel the waveform is a joined line around a
     // centre line; above it, one symmetric vertical line per column.
     static constexpr double kLineModeSamplesPerPixel = 256.0;

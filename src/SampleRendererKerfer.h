@@ -19,9 +19,9 @@ class SampleRendererKerfer : public SampleRenderer
     Q_OBJECT
 public:
     // Pixels within which a press grabs a slice point or a marker.
-    static const int kHitTolerance = 8;
+    static constexpr int kHitTolerance = 8;
     // Closest the markers come to each other, in samples.
-    static const long kMarkerGap = 512;
+    static constexpr long kMarkerGap = 512;
     // Settings key of the folder the last slice was saved to.
     static const char* const kSaveSliceDirectoryKey;
 

@@ -14,9 +14,9 @@ class SampleRendererZoombar : public SampleRenderer
     Q_OBJECT
 public:
     // Narrowest bar a drag can make, in samples.
-    static const long kMinBarSpan = 100;
+    static constexpr long kMinBarSpan = 100;
     // Narrowest grabbable area, in pixels.
-    static const int kMinHandleWidth = 20;
+    static constexpr int kMinHandleWidth = 20;
 
     SampleRendererZoombar(QWidget* parent, QSharedPointer<Slice> slice);
     ~SampleRendererZoombar() override;
