@@ -105,6 +105,7 @@ Slice::Slice(const QString& fileName)
     });
 
     m_sampleRate = rate;
+    m_pResampler->prepare(playbackRate());
     qDebug() << "samplerate:" << rate;
     if (length != 0 && rate > 0) {
         qDebug() << "Constructing new slice, f=" << fileName << "l=" << length;
@@ -123,6 +124,7 @@ Slice::Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
         m_pAudioBuffer = audioBuffer;
     m_pAudioCache = audioCache;
     m_sampleRate = sampleRate;
+    m_pResampler->prepare(playbackRate());
     m_length = static_cast<quint32>(length);
     m_endSample = m_length;
 }
@@ -441,13 +443,9 @@ unsigned Slice::render(float* out, unsigned numSamples)
     Locker lock(m_mutex);
     if (!m_playing && m_pResampler->isEmpty())
         return 0;
-    // A take recorded in memory has no rate of its own: it was recorded at the
-    // working rate.
-    const float rate =
-        m_sampleRate > 0 ? static_cast<float>(m_sampleRate) * (1.0f / 44100.0f) : 1.0f;
     const unsigned delivered =
         m_pResampler->process(out, numSamples, static_cast<int>(m_pitch),
-                              static_cast<float>(m_timeStretchRatio), rate, this);
+                              static_cast<float>(m_timeStretchRatio), playbackRate(), this);
     if (delivered > 0)
         emit playPosChanged();
     return delivered;
@@ -563,6 +561,13 @@ void Slice::rebuild()
 {
     m_pResampler->resample(static_cast<int>(m_pitch), static_cast<float>(m_timeStretchRatio), this);
     resetPlayPos();
+}
+
+float Slice::playbackRate() const
+{
+    // A take recorded in memory has no rate of its own: it was recorded at the
+    // working rate.
+    return m_sampleRate > 0 ? static_cast<float>(m_sampleRate) * (1.0f / 44100.0f) : 1.0f;
 }
 
 void Slice::resetPlayPos()

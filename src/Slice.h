@@ -122,6 +122,8 @@ private:
     // ratio (which is how they reach playback), then rewinds.
     void rebuild();
     void resetPlayPos();
+    // Source rate / working rate, as the resampler converts it.
+    float playbackRate() const;
     // Mixes count samples of the audio from index on; from limit on (the end
     // of the readable audio) it is silence.
     void mixAudio(quint32 index, float* out, unsigned count, float gain, quint32 limit);

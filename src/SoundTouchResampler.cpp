@@ -31,6 +31,7 @@ SoundTouchResampler::SoundTouchResampler()
 {
     m_pSoundTouch->setChannels(2);
     m_pSoundTouch->setSampleRate(44100);
+    prepare(1.0f);
 }
 
 SoundTouchResampler::~SoundTouchResampler()
@@ -39,10 +40,30 @@ SoundTouchResampler::~SoundTouchResampler()
     delete[] m_pScratch;
 }
 
+void SoundTouchResampler::prepare(float rate)
+{
+    // SoundTouch grows its internal buffers while the first blocks pass
+    // through, and again after a change of pitch, tempo or rate. Letting
+    // larger blocks of silence through here does that on the calling thread
+    // instead of on the audio thread at the slice's next note. The processor
+    // is left empty, with its bookkeeping reset.
+    m_rate = rate;
+    m_pSoundTouch->setRate(rate);
+    std::memset(m_pScratch, 0, ST_ORIGBUF_SIZE * sizeof(float));
+    for (int i = 0; i < 3; ++i) {
+        m_pSoundTouch->putSamples(m_pScratch, kDrainFrames);
+        while (m_pSoundTouch->receiveSamples(m_pScratch, kDrainFrames) > 0) {
+        }
+    }
+    m_pSoundTouch->clear();
+    m_flushed = true;
+}
+
 unsigned SoundTouchResampler::process(float* out, unsigned numSamples, int /*semitones*/,
                                       float /*tempo*/, float rate, Slice* slice)
 {
     TMB_ASSERT(numSamples <= ST_ORIGBUF_SIZE);
+    m_rate = rate;
     m_pSoundTouch->setRate(rate);
     const unsigned frames = numSamples / TMB_FRAMESIZE;
 
@@ -113,7 +134,7 @@ void SoundTouchResampler::resample(int semitones, float ratio, Slice* slice)
     drainInto(m_pSoundTouch, m_pScratch, *resampled);
     m_pSoundTouch->flush();
     drainInto(m_pSoundTouch, m_pScratch, *resampled);
-    m_flushed = true;
+    prepare(m_rate);
 
     qDebug() << "Resampled buffer size:" << resampled->size();
 }

@@ -37,6 +37,9 @@ public:
     void resample(int semitones, float ratio, Slice* slice);
     // Empties the pipeline.
     void Clear();
+    // Off the audio thread: readies the processor for playback at rate
+    // (source rate / 44100) so that process() finds its buffers sized.
+    void prepare(float rate);
 
     // True when no processed output is waiting.
     bool isEmpty() const;
@@ -47,4 +50,6 @@ private:
     // Whether the pipeline was last flushed after its input ended: a stopped
     // slice then only drains what is there instead of feeding more silence.
     bool m_flushed = true;
+    // The rate of the last process() call, kept for prepare() after a rebuild.
+    float m_rate = 1.0f;
 };
