@@ -26,11 +26,11 @@ class BankSampler : public QObject
 {
     Q_OBJECT
 public:
-    static const int PadCount = 16;
+    static constexpr int PadCount = 16;
     // MIDI note of pad 0; pad 15 is note 51.
-    static const int FirstNote = 36;
+    static constexpr int FirstNote = 36;
     // Value of the entries that keep the group names present in the map.
-    static const quint32 GroupPlaceholder = 9999;
+    static constexpr quint32 GroupPlaceholder = 9999;
 
     BankSampler();
     ~BankSampler() override;
