@@ -25,11 +25,11 @@ class LoopingSampler : public QObject
     Q_OBJECT
 public:
     // Note that ends recordings (also the note of pad 15).
-    static const int StopNote = 51;
+    static constexpr int StopNote = 51;
     // The take's room, reserved once so that recording never reallocates on
     // the audio thread: one minute (5292000 samples, about 21 MB). A recording
     // that reaches it ends there as if quantized to it.
-    static const unsigned long MaxRecordingSamples = 5292000;
+    static constexpr unsigned long MaxRecordingSamples = 5292000;
 
     LoopingSampler();
     ~LoopingSampler() override;

@@ -14,7 +14,7 @@ class LoopingSamplerBank : public QObject
 {
     Q_OBJECT
 public:
-    static const int LooperCount = 4;
+    static constexpr int LooperCount = 4;
 
     // MIDI Machine Control command codes acted on.
     enum TransportCommand

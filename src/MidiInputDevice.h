@@ -18,7 +18,7 @@ class MidiInputDevice
 {
 public:
     // Events read per poll; more pending events wait for the next cycles.
-    static const int EventBufferSize = 64;
+    static constexpr int EventBufferSize = 64;
 
     MidiInputDevice(BankSampler* bankSampler, LoopingSamplerBank* loopingSamplerBank);
     ~MidiInputDevice();
