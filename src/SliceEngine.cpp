@@ -184,9 +184,11 @@ bool SliceEngine::saveProject(QString path)
     m_pBankSampler->writeXml(QFileInfo(path).absolutePath(), document, root);
     const QByteArray text = document.toByteArray(1);
 
-    // Renamed over the old project only once complete.
+    // Renamed over the old project only once complete. Unbuffered: a write
+    // that fails while Qt flushes its buffer on commit goes unnoticed, and
+    // the truncated file would replace the old one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qDebug() << "Failed to write" << path << __FILE__ << __LINE__;
         return false;
     }
