@@ -164,6 +164,9 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
             SLOT(setViewPosition(long, long)));
     connect(m_pKerferRenderer, SIGNAL(viewChanged(long, long)), m_pTransportBar, SLOT(update()));
     connect(m_pZoombar, SIGNAL(barChanged(long, long)), m_pTransportBar, SLOT(update()));
+    // Points placed by the advanced slicing dialog, a template or the view's
+    // own menu show at once, not at the next repaint for some other reason.
+    connect(m_pKerfer, SIGNAL(slicePointsChanged()), m_pKerferRenderer, SLOT(update()));
     // A slice saved from the view's own menu is reported like every export.
     connect(m_pKerferRenderer, SIGNAL(sliceSaved(QString, QString)), this,
             SIGNAL(exportSuccessful(QString, QString)));

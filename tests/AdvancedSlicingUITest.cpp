@@ -47,9 +47,7 @@ TEST_F(AdvancedSlicingUITest, AFreshStoreOpensAtFourBeatsAndOkSlicesAndStores)
     EXPECT_EQ(ui.spinBoxTimeSigNumer->value(), 4);
     EXPECT_EQ(ui.spinBoxTimeSigDenom->value(), 4);
     EXPECT_TRUE(ui.radioButtonBeats->isChecked());
-    EXPECT_FALSE(ui.radioButtonBars->isChecked());
     EXPECT_EQ(ui.labelSlicingAction->text(), "Slicing every 4 beats.");
-    EXPECT_TRUE(dialog.windowFlags().testFlag(Qt::Sheet));
 
     // The label follows the choice; the word stays plural.
     ui.radioButtonBars->setChecked(true);
@@ -127,7 +125,6 @@ TEST_F(AdvancedSlicingUITest, UnreadableOrOutOfRangeValuesFallBackOrAreClamped)
     EXPECT_EQ(ui.spinBoxTimeSigNumer->value(), 4);
     EXPECT_EQ(ui.spinBoxTimeSigDenom->value(), 99);
     EXPECT_TRUE(ui.radioButtonBeats->isChecked());
-    EXPECT_EQ(ui.labelSlicingAction->text(), "Slicing every 0.25 beats.");
 
     // No loop: nothing to slice, the values are stored all the same.
     dialog.accept();
