@@ -295,9 +295,12 @@ void Slice::setTimeStretchRatio(double ratio, unsigned /*bpm*/)
         qDebug() << "Refusing time stretch ratio" << ratio;
         return;
     }
+    // Going back to 1.0 from a stretch must reach the resampler too, or the
+    // slice would go on playing at the old tempo while reporting 1.0. A ratio
+    // of 1.0 that was already in force needs no rebuild.
+    const bool wasStretched = m_timeStretchRatio != 1.0;
     m_timeStretchRatio = ratio;
-    // At exactly 1.0 the resampler keeps the tempo of its last rebuild.
-    if (ratio != 1.0)
+    if (ratio != 1.0 || wasStretched)
         rebuild();
 }
 
@@ -305,7 +308,10 @@ void Slice::stretchToBeats(double beats, unsigned bpm)
 {
     Locker lock(m_mutex);
     if (beats == 0.0) {
+        const bool wasStretched = m_timeStretchRatio != 1.0;
         m_timeStretchRatio = 1.0;
+        if (wasStretched)
+            rebuild();
         return;
     }
     if (bpm == 0 || m_length == 0) {
