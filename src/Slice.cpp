@@ -137,6 +137,17 @@ Slice::Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
     m_endSample = m_length;
 }
 
+Slice::Slice(const Slice& source, PieceTag)
+{
+    setDefaults(false);
+    m_pAudioBuffer = source.m_pAudioBuffer;
+    m_pAudioCache = source.m_pAudioCache;
+    m_sampleRate = source.m_sampleRate;
+    m_audioOffset = source.m_audioOffset;
+    m_length = source.m_length;
+    m_endSample = m_length;
+}
+
 Slice::~Slice()
 {
     {
@@ -153,7 +164,7 @@ Slice::~Slice()
 #endif
 }
 
-void Slice::setDefaults()
+void Slice::setDefaults(bool withResampler)
 {
 #ifdef TMB_TSAN
     __tsan_mutex_create(&m_mutex, __tsan_mutex_write_reentrant);
@@ -178,7 +189,7 @@ void Slice::setDefaults()
     m_timeStretchRatio = 1.0;
     m_reversed = false;
     m_chokeGroup = QStringLiteral("None");
-    m_pResampler = new SoundTouchResampler();
+    m_pResampler = withResampler ? new SoundTouchResampler() : nullptr;
 }
 
 QString Slice::getFilename() const
@@ -624,8 +635,7 @@ bool Slice::save(const QString& fileName, unsigned long startSample, unsigned lo
     const quint32 length = end - start;
     qDebug() << "start sample:" << start << "length:" << length;
 
-    QSharedPointer<Slice> piece(
-        new Slice(m_pAudioBuffer, m_pAudioCache, m_sampleRate, m_audioOffset, m_length));
+    QSharedPointer<Slice> piece(new Slice(*this, PieceTag()));
     piece->playRange(start, end);
 
     // A take recorded in memory was recorded at the working rate.

@@ -214,7 +214,10 @@ TEST_F(SliceEngineTest, SliceExportWritesEachSliceBetweenTheMarkersUnderNumbered
     ASSERT_EQ(m_engine->getExportList().size(), 2);
     EXPECT_EQ(m_engine->getExportList().at(1)->getLength(), 70000u);
 
-    // The list follows the points at every export.
+    // Unchanged cuts keep their pieces; the list follows every change.
+    const QList<QSharedPointer<Slice>> pieces = m_engine->getExportList();
+    m_engine->updateExportList();
+    EXPECT_EQ(m_engine->getExportList(), pieces);
     kerfer->clearSlicePoints();
     kerfer->addSlicePoint(40000);
     kerfer->addSlicePoint(70000);
@@ -230,6 +233,20 @@ TEST_F(SliceEngineTest, SliceExportWritesEachSliceBetweenTheMarkersUnderNumbered
 
     // A folder that cannot be written: nothing is reported written.
     EXPECT_EQ(m_engine->exportSlices(loopPath + "/x.wav"), QStringList());
+
+    // Another loop of the same length with the same cuts: its own audio.
+    const QString otherPath = m_dir + "/other.wav";
+    ASSERT_TRUE(TestAudio::writeFile(otherPath, 60000, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                     [](long, int) { return 0.125f; }));
+    const QList<QSharedPointer<Slice>> before = m_engine->getExportList();
+    loadLoop(otherPath);
+    kerfer->setStartMarker(10000);
+    kerfer->setEndMarker(100001);
+    kerfer->addSlicePoint(40000);
+    kerfer->addSlicePoint(70000);
+    ASSERT_EQ(m_engine->exportSlices(out + "/other.wav").size(), 3);
+    EXPECT_NE(m_engine->getExportList().at(0), before.at(0));
+    EXPECT_EQ(readWritten(out + "/other_1.wav").samples, std::vector<float>(30000, 0.125f));
 
     // Without a loop there is nothing to export.
     ASSERT_FALSE(kerfer->slotLoadLoop(m_dir + "/missing.wav"));
