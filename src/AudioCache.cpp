@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -25,6 +26,9 @@ int tableCost(unsigned long length)
     return static_cast<int>(std::max(100000ul, needed + 1));
 }
 
+// Sample indices are 32-bit throughout the program.
+const unsigned long kMaxLength = 0xfffffffeul;
+
 inline unsigned long chunkKey(unsigned long index)
 {
     return index - index % kChunk;
@@ -34,7 +38,7 @@ inline unsigned long chunkKey(unsigned long index)
 
 AudioCache::AudioCache(AudioFile* file) : m_pFile(file)
 {
-    m_length = file ? file->getLength() : 0;
+    m_length = file ? std::min(file->getLength(), kMaxLength) : 0;
     m_chunks.setMaxCost(tableCost(m_length));
     preallocate();
     BackgroundReader::instance()->addCache(this);
@@ -65,14 +69,21 @@ void AudioCache::preallocate()
     QElapsedTimer timer;
     timer.start();
     unsigned long start = 0;
-    do {
-        if (!m_chunks.contains(start)) {
-            AudioChunk* chunk = new AudioChunk;
-            chunk->m_startSample = start;
-            m_chunks.insert(start, chunk, 1);
-        }
-        start += kChunk;
-    } while (start < m_length);
+    try {
+        do {
+            if (!m_chunks.contains(start)) {
+                AudioChunk* chunk = new AudioChunk;
+                chunk->m_startSample = start;
+                m_chunks.insert(start, chunk, 1);
+            }
+            start += kChunk;
+        } while (start < m_length);
+    } catch (const std::bad_alloc&) {
+        // The chunks that exist are filled; the rest of the file reads as
+        // silence, as beyond the last chunk.
+        qDebug() << "AudioCache: out of memory after" << m_chunks.count() << "of"
+                 << (m_length + kChunk - 1) / kChunk << "chunks";
+    }
     m_numChunks.store(m_chunks.count(), std::memory_order_relaxed);
     qDebug() << "AudioCache preallocate took" << timer.elapsed() << "milliseconds"
              << "for" << m_chunks.count() << "chunks";
@@ -118,41 +129,83 @@ void AudioCache::readSamples(unsigned long start, float* dest, unsigned count)
 
 void AudioCache::readReversed(unsigned long start, float* dest, unsigned count)
 {
-    // Frame f of the reversed stream is frame N - 1 - f of the file, channels
-    // in their order; the source index runs backwards a frame at a time, so
-    // the chunk is looked up again only when that index leaves it.
+    // Output frame f is frame N - 1 - f of the file, channels in their order:
+    // within one chunk the source runs backwards a frame at a time, so each
+    // chunk is looked up once and copied frame by frame.
     const unsigned long limit = m_length & ~1ul;
-    unsigned long currentKey = ~0ul;
-    const AudioChunk* chunk = nullptr;
-    for (unsigned i = 0; i < count; ++i) {
+    unsigned i = 0;
+    while (i < count) {
         const unsigned long index = start + i;
-        float sample = 0.0f;
-        if (index < limit) {
-            const unsigned long source = limit - 2 - (index & ~1ul) + (index & 1ul);
-            const unsigned long key = chunkKey(source);
-            if (key != currentKey) {
-                currentKey = key;
-                chunk = m_chunks.object(key);
-            }
-            if (chunk)
-                sample = chunk->m_pBuffer[source - key];
+        if (index >= limit) {
+            std::fill(dest + i, dest + count, 0.0f);
+            return;
         }
-        dest[i] = sample;
+        const unsigned long source = limit - 2 - (index & ~1ul) + (index & 1ul);
+        const unsigned long key = chunkKey(source);
+        unsigned long offset = source - key;
+        // Down to the chunk's first frame; one sample less when the run
+        // starts on a right channel.
+        const unsigned long inChunk = 2 * ((offset >> 1) + 1) - (index & 1ul);
+        const unsigned n =
+            static_cast<unsigned>(std::min<unsigned long>({count - i, inChunk, limit - index}));
+        float* d = dest + i;
+        const AudioChunk* chunk = m_chunks.object(key);
+        if (chunk == nullptr) {
+            std::fill(d, d + n, 0.0f);
+        } else {
+            const float* b = chunk->m_pBuffer;
+            unsigned k = 0;
+            if (index & 1ul) {
+                d[k++] = b[offset];
+                offset -= 3; // to the left channel of the frame before
+            }
+            for (; k + 1 < n; k += 2, offset -= 2) {
+                d[k] = b[offset];
+                d[k + 1] = b[offset + 1];
+            }
+            if (k < n)
+                d[k] = b[offset];
+        }
+        i += n;
     }
 }
 
 void AudioCache::mixSamples(unsigned long start, float* out, unsigned count, float gain)
 {
-    // Read a stack block at a time so that the sum is formed exactly as a
-    // per-sample loop over getSample forms it, missing chunks included.
-    const unsigned kBlock = 512;
-    float block[kBlock];
-    for (unsigned done = 0; done < count;) {
-        const unsigned n = std::min(kBlock, count - done);
-        readSamples(start + done, block, n);
+    if (m_reversed.load(std::memory_order_relaxed)) {
+        // Through a stack block, so that the sum is formed exactly as a
+        // per-sample loop over getSample forms it.
+        const unsigned kBlock = 512;
+        float block[kBlock];
+        for (unsigned done = 0; done < count;) {
+            const unsigned n = std::min(kBlock, count - done);
+            readReversed(start + done, block, n);
+            float* o = out + done;
+            for (unsigned i = 0; i < n; ++i)
+                o[i] = block[i] * gain + o[i];
+            done += n;
+        }
+        return;
+    }
+    unsigned done = 0;
+    while (done < count) {
+        const unsigned long index = start + done;
+        const unsigned long key = chunkKey(index);
+        const unsigned long offset = index - key;
+        const unsigned n =
+            static_cast<unsigned>(std::min<unsigned long>(count - done, kChunk - offset));
+        const AudioChunk* chunk = m_chunks.object(key);
         float* o = out + done;
-        for (unsigned i = 0; i < n; ++i)
-            o[i] = block[i] * gain + o[i];
+        if (chunk) {
+            const float* s = chunk->m_pBuffer + offset;
+            for (unsigned i = 0; i < n; ++i)
+                o[i] = s[i] * gain + o[i];
+        } else {
+            // Still 0 * gain + out, not a no-op: a NaN or infinite gain, or a
+            // -0.0 in out, must come out as getSample's silence would make it.
+            for (unsigned i = 0; i < n; ++i)
+                o[i] = 0.0f * gain + o[i];
+        }
         done += n;
     }
 }
@@ -197,11 +250,16 @@ void AudioCache::fill()
         }
         if (chunk == nullptr) {
             // Only the last read of a file of whole chunks lands here (at the
-            // length); a reader that delivered more than its length must not
-            // make the table grow.
+            // length). Elsewhere the table ended early (preallocation ran out of
+            // memory) or the reader delivered more than its length: the fill
+            // ends rather than grow the table.
             if (pos != m_length)
                 break;
-            chunk = new AudioChunk;
+            try {
+                chunk = new AudioChunk;
+            } catch (const std::bad_alloc&) {
+                break; // it would only have received the final empty read
+            }
             chunk->m_startSample = pos;
             {
                 std::lock_guard<std::mutex> locker(m_mutex);
