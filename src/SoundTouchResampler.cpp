@@ -43,17 +43,16 @@ SoundTouchResampler::~SoundTouchResampler()
 void SoundTouchResampler::prepare(float rate)
 {
     // SoundTouch grows its internal buffers while the first blocks pass
-    // through, and again after a change of pitch, tempo or rate. Letting
-    // larger blocks of silence through here does that on the calling thread
+    // through, and again after a change of pitch, tempo or rate. Letting a
+    // large block of silence through here does that on the calling thread
     // instead of on the audio thread at the slice's next note. The processor
     // is left empty, with its bookkeeping reset.
     m_rate = rate;
     m_pSoundTouch->setRate(rate);
     std::memset(m_pScratch, 0, ST_ORIGBUF_SIZE * sizeof(float));
-    for (int i = 0; i < 3; ++i) {
-        m_pSoundTouch->putSamples(m_pScratch, kDrainFrames);
-        while (m_pSoundTouch->receiveSamples(m_pScratch, kDrainFrames) > 0) {
-        }
+    // One block as large as any the audio thread passes is enough.
+    m_pSoundTouch->putSamples(m_pScratch, kDrainFrames);
+    while (m_pSoundTouch->receiveSamples(m_pScratch, kDrainFrames) > 0) {
     }
     m_pSoundTouch->clear();
     m_flushed = true;

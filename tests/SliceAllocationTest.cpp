@@ -9,14 +9,15 @@
 #include <new>
 
 // Every heap allocation of this program goes through these, so a render that
-// allocates shows up in the count while counting is on.
+// allocates shows up in the count while counting is on. Only the rendering
+// thread counts: the background reader may still be logging its last lines.
 namespace {
-std::atomic<bool> g_counting{false};
+thread_local bool g_counting = false;
 std::atomic<long> g_allocations{0};
 
 void* allocate(std::size_t size)
 {
-    if (g_counting.load(std::memory_order_relaxed))
+    if (g_counting)
         g_allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size ? size : 1))
         return p;
@@ -50,7 +51,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
 }
 void operator delete(void* p) noexcept
 {
-    if (p && g_counting.load(std::memory_order_relaxed))
+    if (p && g_counting)
         g_allocations.fetch_add(1, std::memory_order_relaxed);
     std::free(p);
 }
