@@ -5,7 +5,7 @@
 class AudioChunk
 {
 public:
-    static const unsigned long kSamples = 4096;
+    static constexpr unsigned long kSamples = 4096;
 
     AudioChunk();
     ~AudioChunk();

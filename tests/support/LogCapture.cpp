@@ -1,16 +1,17 @@
 #include "LogCapture.h"
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QtGlobal>
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 namespace {
-QMutex& mutex()
+// A standard mutex rather than QMutex: ThreadSanitizer cannot see into Qt's
+// contended locking and would report false races between logging threads.
+std::mutex& mutex()
 {
-    static QMutex m;
+    static std::mutex m;
     return m;
 }
 QStringList& store()
@@ -24,7 +25,7 @@ QtMessageHandler g_previous = nullptr;
 void handler(QtMsgType type, const QMessageLogContext& context, const QString& msg)
 {
     {
-        QMutexLocker lock(&mutex());
+        std::lock_guard<std::mutex> lock(mutex());
         store().append(msg);
     }
     if (g_echo || type == QtFatalMsg) {
@@ -49,13 +50,13 @@ void LogCapture::install()
 
 void LogCapture::clear()
 {
-    QMutexLocker lock(&mutex());
+    std::lock_guard<std::mutex> lock(mutex());
     store().clear();
 }
 
 QStringList LogCapture::lines()
 {
-    QMutexLocker lock(&mutex());
+    std::lock_guard<std::mutex> lock(mutex());
     return store();
 }
 

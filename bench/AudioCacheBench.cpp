@@ -1,0 +1,229 @@
+// Filling a cache from a five-minute WAV, and reading it back the way the
+// audio thread does: by runs (readSamples, mixSamples) or sample by sample.
+
+#include "AudioCache.h"
+#include "AudioFileSndFile.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const long kRate = 44100;
+const long kFrames = 5 * 60 * kRate;
+QString g_wavPath;
+
+bool writeFiveMinuteWav(const QString& path)
+{
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = kRate;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f)
+        return false;
+    std::vector<float> block(2 * 4096);
+    for (long start = 0; start < kFrames; start += 4096) {
+        const long n = std::min(4096l, kFrames - start);
+        for (long i = 0; i < n; ++i) {
+            const double t = static_cast<double>(start + i) / kRate;
+            block[2 * i] = static_cast<float>(0.4 * std::sin(2 * M_PI * 220 * t));
+            block[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 331 * t));
+        }
+        sf_writef_float(f, block.data(), n);
+    }
+    return sf_close(f) == 0;
+}
+
+// Seconds from the construction of a cache to its last fillProgress(), as a
+// load sees it.
+double loadOnce()
+{
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::chrono::steady_clock::time_point end;
+
+    const auto begin = std::chrono::steady_clock::now();
+    auto file = std::make_unique<AudioFileSndFile>(g_wavPath);
+    auto cache = std::make_unique<AudioCache>(file.get());
+    const auto onProgress = [&] {
+        if (!cache->isFilled())
+            return;
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!finished) {
+            end = std::chrono::steady_clock::now();
+            finished = true;
+            done.notify_all();
+        }
+    };
+    // Filling five minutes takes far longer than connecting; should it have
+    // ended already, the signal's moment is now.
+    QObject::connect(cache.get(), &AudioCache::fillProgress, onProgress);
+    onProgress();
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        done.wait(lock, [&] { return finished; });
+    }
+    cache.reset();
+    file.reset();
+    return std::chrono::duration<double>(end - begin).count();
+}
+
+// Arg 0: the first load of the process pays the first touch of ~100 MB of
+// fresh heap in its first iteration. Arg 1: that load is done untimed first.
+void BM_FillFromWav(benchmark::State& state)
+{
+    if (state.range(0) != 0)
+        loadOnce();
+    for (auto _ : state)
+        state.SetIterationTime(loadOnce());
+    state.counters["chunks"] = static_cast<double>((2 * kFrames + 4095) / 4096);
+}
+BENCHMARK(BM_FillFromWav)
+    ->Arg(0)
+    ->Arg(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+// What libsndfile alone needs to decode the same file, for comparison.
+void BM_LibsndfileAlone(benchmark::State& state)
+{
+    std::vector<float> block(4096);
+    for (auto _ : state) {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(QFile::encodeName(g_wavPath).constData(), SFM_READ, &info);
+        while (sf_read_float(f, block.data(), 4096) == 4096)
+            benchmark::DoNotOptimize(block.data());
+        sf_close(f);
+    }
+}
+BENCHMARK(BM_LibsndfileAlone)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// A filled cache shared by the read benchmarks.
+struct Filled
+{
+    std::unique_ptr<AudioFileSndFile> file;
+    std::unique_ptr<AudioCache> cache;
+};
+Filled& filled()
+{
+    static Filled f = [] {
+        Filled result;
+        result.file = std::make_unique<AudioFileSndFile>(g_wavPath);
+        result.cache = std::make_unique<AudioCache>(result.file.get());
+        while (!result.cache->isFilled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return result;
+    }();
+    return f;
+}
+
+const unsigned kBlock = 1024; // one audio buffer of 512 frames
+
+// Reads the whole file in audio-buffer blocks, one lock per block.
+template <typename PerBlock>
+void readWholeFile(benchmark::State& state, bool reversed, PerBlock perBlock)
+{
+    AudioCache& cache = *filled().cache;
+    cache.setReversed(reversed);
+    const unsigned long length = cache.getLength();
+    std::vector<float> out(kBlock, 0.0f);
+    for (auto _ : state) {
+        for (unsigned long pos = 0; pos + kBlock <= length; pos += kBlock) {
+            cache.lock();
+            perBlock(cache, pos, out.data());
+            cache.unlock();
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+    cache.setReversed(false);
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(length / kBlock * kBlock));
+}
+
+void BM_GetSamplePerSample(benchmark::State& state)
+{
+    readWholeFile(state, false, [](AudioCache& cache, unsigned long pos, float* out) {
+        for (unsigned i = 0; i < kBlock; ++i)
+            out[i] = cache.getSample(static_cast<long>(pos + i)) * 0.5f + out[i];
+    });
+}
+BENCHMARK(BM_GetSamplePerSample)->Unit(benchmark::kMillisecond);
+
+void BM_ReadSamples(benchmark::State& state)
+{
+    readWholeFile(state, false, [](AudioCache& cache, unsigned long pos, float* out) {
+        cache.readSamples(pos, out, kBlock);
+    });
+}
+BENCHMARK(BM_ReadSamples)->Unit(benchmark::kMillisecond);
+
+void BM_MixSamples(benchmark::State& state)
+{
+    readWholeFile(state, false, [](AudioCache& cache, unsigned long pos, float* out) {
+        cache.mixSamples(pos, out, kBlock, 0.5f);
+    });
+}
+BENCHMARK(BM_MixSamples)->Unit(benchmark::kMillisecond);
+
+void BM_GetSamplePerSampleReversed(benchmark::State& state)
+{
+    readWholeFile(state, true, [](AudioCache& cache, unsigned long pos, float* out) {
+        for (unsigned i = 0; i < kBlock; ++i)
+            out[i] = cache.getSample(static_cast<long>(pos + i)) * 0.5f + out[i];
+    });
+}
+BENCHMARK(BM_GetSamplePerSampleReversed)->Unit(benchmark::kMillisecond);
+
+void BM_ReadSamplesReversed(benchmark::State& state)
+{
+    readWholeFile(state, true, [](AudioCache& cache, unsigned long pos, float* out) {
+        cache.readSamples(pos, out, kBlock);
+    });
+}
+BENCHMARK(BM_ReadSamplesReversed)->Unit(benchmark::kMillisecond);
+
+void BM_MixSamplesReversed(benchmark::State& state)
+{
+    readWholeFile(state, true, [](AudioCache& cache, unsigned long pos, float* out) {
+        cache.mixSamples(pos, out, kBlock, 0.5f);
+    });
+}
+BENCHMARK(BM_MixSamplesReversed)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QString dir = QDir::tempPath() + "/tamberlo-bench";
+    QDir().mkpath(dir);
+    g_wavPath = dir + "/five-minutes.wav";
+    if (!writeFiveMinuteWav(g_wavPath)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(g_wavPath));
+        return 1;
+    }
+    // The cache's log lines would drown the table.
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
+        if (type != QtDebugMsg && type != QtInfoMsg)
+            std::fprintf(stderr, "%s\n", qPrintable(msg));
+    });
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    QFile::remove(g_wavPath);
+    return 0;
+}

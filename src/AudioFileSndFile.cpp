@@ -1,0 +1,99 @@
+#include "AudioFileSndFile.h"
+
+#include "Assert.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+// Every sample index in the program is 32-bit; a header claiming more frames
+// than that (RF64, W64) is held to the largest even 32-bit length.
+const sf_count_t kMaxFrames = 0x7fffffff;
+} // namespace
+
+AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filename)
+{
+    std::memset(&m_info, 0, sizeof(m_info));
+    m_pSndFile = sf_open(filename.toUtf8().constData(), SFM_READ, &m_info);
+    if (m_pSndFile == nullptr || !sf_format_check(&m_info)) {
+        qDebug().noquote() << "Error opening file" << QStringLiteral("\"%1\"").arg(filename);
+        // What a failed sf_open leaves in the information is not ours to trust.
+        if (m_pSndFile == nullptr)
+            std::memset(&m_info, 0, sizeof(m_info));
+    }
+    m_length = 2 * static_cast<unsigned long>(std::clamp<sf_count_t>(m_info.frames, 0, kMaxFrames));
+    m_sampleRate = m_info.samplerate;
+    qDebug() << "fileLength:" << m_length;
+    qDebug() << "channels:" << m_info.channels;
+    qDebug() << "fileLength after load:" << m_length << "samples";
+}
+
+AudioFileSndFile::~AudioFileSndFile()
+{
+    if (m_pSndFile)
+        sf_close(m_pSndFile);
+}
+
+unsigned long AudioFileSndFile::getLength()
+{
+    return m_length;
+}
+
+int AudioFileSndFile::getSampleRate()
+{
+    return m_sampleRate;
+}
+
+unsigned AudioFileSndFile::read(float* buffer, unsigned numSamples)
+{
+    TMB_ASSERT_TEXT(numSamples < TMB_AUDIOFILE_BUFFER_SIZE,
+                    "numSamples < TMB_AUDIOFILE_BUFFER_SIZE");
+    TMB_ASSERT_TEXT(numSamples % TMB_FRAMESIZE == 0, "numSamples % TMB_FRAMESIZE == 0");
+    if (m_length == 0 || m_pSndFile == nullptr)
+        return 0;
+
+    const unsigned long consumed = 2 * m_position;
+    if (consumed + numSamples > m_length)
+        numSamples = consumed < m_length ? static_cast<unsigned>(m_length - consumed) : 0;
+
+    unsigned framesRead = 0;
+    if (m_info.channels == 1) {
+        const sf_count_t n = sf_read_float(m_pSndFile, buffer, numSamples / 2);
+        framesRead = n > 0 ? static_cast<unsigned>(n) : 0;
+        // Backwards, so that no value is overwritten before it has been spread.
+        for (unsigned i = framesRead; i-- > 0;) {
+            const float v = buffer[i];
+            buffer[2 * i] = v;
+            buffer[2 * i + 1] = v;
+        }
+    } else if (m_info.channels == 2) {
+        const sf_count_t m = sf_read_float(m_pSndFile, buffer, numSamples);
+        framesRead = m > 0 ? static_cast<unsigned>(m / 2) : 0;
+    }
+    m_position += framesRead;
+
+    const unsigned delivered = framesRead * TMB_FRAMESIZE;
+    for (unsigned i = delivered; i < numSamples; ++i)
+        buffer[i] = 0.0f;
+    TMB_ASSERT_TEXT(framesRead * TMB_FRAMESIZE <= numSamples,
+                    "framesRead * TMB_FRAMESIZE <= numSamples");
+    return delivered;
+}
+
+void AudioFileSndFile::seek(unsigned long sample)
+{
+    if (m_pSndFile == nullptr)
+        return;
+    const sf_count_t frame =
+        (m_info.channels == 1 || m_info.channels == 2) ? static_cast<sf_count_t>(sample / 2) : 0;
+    const sf_count_t result = sf_seek(m_pSndFile, frame, SEEK_SET);
+    if (result >= 0)
+        m_position = static_cast<unsigned long>(result);
+}
+
+std::uint64_t AudioFileSndFile::getPosition()
+{
+    return 2 * static_cast<std::uint64_t>(m_position);
+}

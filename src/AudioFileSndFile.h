@@ -1,0 +1,42 @@
+#pragma once
+
+#include "AudioFile.h"
+
+#include <QString>
+
+#include <sndfile.h>
+
+// Reads the formats libsndfile opens (WAV, AIFF and their relatives). Mono is
+// delivered with both channels equal; a source with more than two channels
+// has a length but reads as silence.
+//
+// Not thread-safe: created and asked for its length on the user-interface
+// thread, then read by one thread at a time (the background reader).
+class AudioFileSndFile : public AudioFile
+{
+public:
+    // Opens the file at once. A file that cannot be opened is only logged; the
+    // object stays usable with length 0 and every read returning 0.
+    explicit AudioFileSndFile(const QString& filename);
+    ~AudioFileSndFile() override;
+
+    AudioFileSndFile(const AudioFileSndFile&) = delete;
+    AudioFileSndFile& operator=(const AudioFileSndFile&) = delete;
+
+    unsigned long getLength() override;
+    int getSampleRate() override;
+    unsigned read(float* buffer, unsigned numSamples) override;
+    void seek(unsigned long sample) override;
+    std::uint64_t getPosition() override;
+
+    int getChannels() const { return m_info.channels; }
+
+private:
+    QString m_filename;
+    SF_INFO m_info;
+    SNDFILE* m_pSndFile = nullptr;
+    unsigned long m_length = 0;
+    int m_sampleRate = 0;
+    // Current position in frames of the source.
+    unsigned long m_position = 0;
+};

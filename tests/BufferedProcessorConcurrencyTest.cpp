@@ -1,0 +1,91 @@
+#include "BufferedProcessor.h"
+
+#include "LogCapture.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int kSize = BufferedProcessor::BufferSize;
+
+std::vector<float> numbered(int count, int from = 0)
+{
+    std::vector<float> v(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        v[static_cast<size_t>(i)] = static_cast<float>(from + i);
+    return v;
+}
+
+std::vector<float> contents(const float* buffer)
+{
+    return std::vector<float>(buffer, buffer + kSize);
+}
+
+// A hang would otherwise only end at the ctest timeout, without saying where.
+void runWithDeadline(const std::function<void()>& work)
+{
+    std::promise<void> done;
+    std::thread worker([&] {
+        work();
+        done.set_value();
+    });
+    if (done.get_future().wait_for(std::chrono::seconds(120)) != std::future_status::ready) {
+        std::fprintf(stderr, "a BufferedProcessor teardown hangs\n");
+        std::abort();
+    }
+    worker.join();
+}
+
+TEST(BufferedProcessorConcurrencyTest, BuffersSwapWhenFullAndOverflowIsDropped)
+{
+    BufferedProcessor exact;
+    exact.write(numbered(kSize).data(), kSize);
+    EXPECT_EQ(exact.getCurrentBufferIndex(), 0);
+    EXPECT_EQ(exact.getFill(), kSize);
+    const float one = -1.0f;
+    exact.write(&one, 1);
+    EXPECT_EQ(exact.getCurrentBufferIndex(), 1);
+    EXPECT_EQ(exact.getFill(), 1);
+    EXPECT_EQ(exact.getCurrentBuffer()[0], -1.0f);
+    EXPECT_EQ(contents(exact.getFullBuffer()), numbered(kSize));
+
+    BufferedProcessor overlong;
+    LogCapture::clear();
+    overlong.write(numbered(200000).data(), 200000);
+    EXPECT_EQ(LogCapture::count("BufferedProcessor warning: dropped samples"), 1);
+    EXPECT_EQ(overlong.getCurrentBufferIndex(), 1);
+    EXPECT_EQ(overlong.getFill(), kSize);
+    EXPECT_EQ(contents(overlong.getFullBuffer()), numbered(kSize));
+    EXPECT_EQ(contents(overlong.getCurrentBuffer()), numbered(kSize, kSize));
+}
+
+TEST(BufferedProcessorConcurrencyTest, DestructionNeverHangs)
+{
+    // Most of these are destroyed before their worker first waits: a stop
+    // signalled then must still end it.
+    runWithDeadline([] {
+        for (int i = 0; i < 500; ++i)
+            BufferedProcessor processor;
+    });
+    // A producer thread swapping while the worker wakes, then a teardown.
+    runWithDeadline([] {
+        BufferedProcessor processor;
+        std::thread producer([&] {
+            const std::vector<float> block = numbered(512);
+            for (int i = 0; i < 2000; ++i)
+                processor.write(block.data(), 512);
+        });
+        producer.join();
+        EXPECT_EQ(processor.getFill(), 2000 * 512 - 15 * kSize);
+    });
+}
+
+} // namespace

@@ -1,0 +1,164 @@
+#include "Settings.h"
+
+#include "LogCapture.h"
+#include "TestAudio.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace {
+
+const QByteArray kEmptyFile("<!DOCTYPE settings>\n<settings/>\n");
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Every test gets its own data location, chosen before the instance exists.
+class SettingsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_scratch =
+            TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        useLocation(m_scratch + "/data");
+    }
+    void TearDown() override { Settings::resetInstanceForTests(); }
+
+    void useLocation(const QString& xdgDataHome)
+    {
+        Settings::resetInstanceForTests();
+        qputenv("XDG_DATA_HOME", QFile::encodeName(xdgDataHome));
+        m_dir = xdgDataHome + "/Fennory/Tamberlo";
+        m_path = m_dir + "/settings.xml";
+        LogCapture::clear();
+    }
+    Settings* reload()
+    {
+        Settings::resetInstanceForTests();
+        LogCapture::clear();
+        return Settings::instance();
+    }
+    void writeSettingsFile(const QByteArray& bytes)
+    {
+        QDir().mkpath(m_dir);
+        ASSERT_TRUE(TestAudio::writeBytes(m_path, bytes));
+    }
+
+    QString m_scratch, m_dir, m_path;
+};
+
+TEST_F(SettingsTest, ValuesRoundTripEscapedInKeyOrder)
+{
+    // The location must not follow whatever names the application carries.
+    QCoreApplication::setOrganizationName("Elsewhere");
+    Settings* settings = Settings::instance();
+    EXPECT_EQ(QCoreApplication::organizationName(), "Elsewhere");
+    QCoreApplication::setOrganizationName(QString());
+    EXPECT_EQ(settings->getFilePath(), m_path);
+    EXPECT_EQ(readAll(m_path), kEmptyFile);
+    EXPECT_TRUE(LogCapture::contains("Creating default settings"));
+    EXPECT_TRUE(LogCapture::containsAll({"Saving settings", "\"" + m_path + "\""}));
+
+    settings->setSetting("b", "Grüße");
+    settings->setSetting("a", "");
+    settings->setSetting("Z", "a < b && c");
+    settings->setSetting("A", "first");
+    settings->setSetting("A", "1");
+    EXPECT_TRUE(settings->getSetting("Missing").isNull());
+    ASSERT_TRUE(settings->save());
+    EXPECT_EQ(readAll(m_path), QString("<!DOCTYPE settings>\n<settings>\n <A>1</A>\n"
+                                       " <Z>a &lt; b &amp;&amp; c</Z>\n <a/>\n"
+                                       " <b>Grüße</b>\n</settings>\n")
+                                   .toUtf8());
+
+    settings = reload();
+    EXPECT_EQ(settings->getSetting("A"), "1");
+    EXPECT_EQ(settings->getSetting("Z"), "a < b && c");
+    EXPECT_EQ(settings->getSetting("b"), "Grüße");
+}
+
+TEST_F(SettingsTest, ReadsChildElementsOfAnyRootAndTheLaterDuplicateWins)
+{
+    writeSettingsFile("<?xml version=\"1.0\"?>\n<preferences>\n <!-- edited by hand -->\n"
+                      " <MidiDevice>None</MidiDevice>\n loose text <?note skip?>\n"
+                      " <SampleLibPath>/old</SampleLibPath>\n"
+                      " <SampleLibPath>/new</SampleLibPath>\n</preferences>\n");
+    Settings* settings = Settings::instance();
+    EXPECT_EQ(settings->getSetting("MidiDevice"), "None");
+    EXPECT_EQ(settings->getSetting("SampleLibPath"), "/new");
+    EXPECT_FALSE(LogCapture::contains("Creating default settings"));
+}
+
+TEST_F(SettingsTest, CorruptFileIsReplacedAtStartAndKeptBesideIt)
+{
+    const QByteArray corrupt("<settings>\n <AudioDevice>1. Out (ALSA)</AudioDevic>\n");
+    writeSettingsFile(corrupt);
+    EXPECT_TRUE(Settings::instance()->getSetting("AudioDevice").isNull());
+    EXPECT_TRUE(LogCapture::contains("Creating default settings"));
+    EXPECT_EQ(readAll(m_path), kEmptyFile);
+    EXPECT_EQ(readAll(m_path + ".corrupt"), corrupt);
+}
+
+TEST_F(SettingsTest, KeysThatAreNotXmlNamesAreRefused)
+{
+    Settings* settings = Settings::instance();
+    for (const QString& key : {QString("1st"), QString("two words"), QString("a<b"), QString(),
+                               QString("-x"), QString("key") + QChar(0xD800)}) {
+        LogCapture::clear();
+        settings->setSetting(key, "value");
+        EXPECT_TRUE(settings->getSetting(key).isNull()) << qPrintable(key);
+        EXPECT_TRUE(LogCapture::contains("Refusing setting")) << qPrintable(key);
+    }
+    const QStringList valid{"ns:key", "_x", "Überall", "a.b-c9"};
+    for (const QString& key : valid)
+        settings->setSetting(key, "kept");
+    ASSERT_TRUE(settings->save());
+    settings = reload();
+    EXPECT_FALSE(LogCapture::contains("Creating default settings"));
+    for (const QString& key : valid)
+        EXPECT_EQ(settings->getSetting(key), "kept") << qPrintable(key);
+}
+
+TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
+{
+    Settings* settings = Settings::instance();
+    settings->setSetting("AudioDevice", "1. Out (ALSA)");
+    ASSERT_TRUE(settings->save());
+    const QByteArray before = readAll(m_path);
+
+    // Disk full mid-save: a file size limit binds root too.
+    settings->setSetting("SampleLibPath", QString(100000, QChar('p')));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = settings->save();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(LogCapture::containsAll({"Failed to write settings.xml", "Settings.cpp"}));
+    EXPECT_EQ(readAll(m_path), before);
+    EXPECT_EQ(QDir(m_dir).entryList(QDir::Files), QStringList{"settings.xml"});
+
+    // Unwritable location; permissions do not stop root, a file in the way does.
+    const QString blocker = m_scratch + "/blocker";
+    ASSERT_TRUE(TestAudio::writeBytes(blocker, "not a directory"));
+    useLocation(blocker + "/data");
+    Settings::instance()->setSetting("AudioDevice", "x");
+    EXPECT_FALSE(Settings::instance()->save());
+    EXPECT_TRUE(LogCapture::containsAll({"Failed to write settings.xml", "Settings.cpp"}));
+}
+
+} // namespace
