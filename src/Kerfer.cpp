@@ -73,7 +73,12 @@ qint64 positionOf(double fraction, quint32 length)
 
 } // namespace
 
-Kerfer::Kerfer(QObject* parent) : QObject(parent) {}
+Kerfer::Kerfer(QObject* parent) : QObject(parent)
+{
+    // sliceLoaded(Slice*) may cross threads through queued connections (and
+    // into signal spies), which need the type registered by name.
+    qRegisterMetaType<Slice*>("Slice*");
+}
 
 Kerfer::~Kerfer() = default;
 
