@@ -73,7 +73,11 @@ qint64 positionOf(double fraction, quint32 length)
 
 } // namespace
 
-Kerfer::Kerfer(QObject* parent) : QObject(parent) {}
+Kerfer::Kerfer(QObject* parent) : QObject(parent)
+{
+    // sliceLoaded(Slice*) may cross threads through queued connections.
+    qRegisterMetaType<Slice*>("Slice*");
+}
 
 Kerfer::~Kerfer() = default;
 
@@ -407,10 +411,23 @@ void Kerfer::render(float* buffer, unsigned numSamples)
 
 bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
 {
-    Q_UNUSED(startSample);
-    // Writing comes with export (the loop's save); until then nothing is written.
-    qDebug() << "Saving a slice is not available yet:" << fileName;
-    return false;
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio()) {
+        qDebug() << "Slice not saved, no loop loaded:" << fileName;
+        return false;
+    }
+    const auto next =
+        std::upper_bound(m_slicePoints.cbegin(), m_slicePoints.cend(),
+                         static_cast<unsigned long>(static_cast<quint32>(startSample)));
+    const unsigned long end = next != m_slicePoints.cend() ? *next : roundDownToEven(m_endMarker);
+    const unsigned long start = m_startMarker > startSample ? roundDownToEven(m_startMarker)
+                                                            : static_cast<quint32>(startSample);
+    // An end of 0 would mean the whole loop to the writer.
+    if (end <= start) {
+        qDebug() << "Slice not saved, it holds no audio:" << start << "to" << end << fileName;
+        return false;
+    }
+    return m_pLoop->save(fileName, start, end);
 }
 
 bool Kerfer::saveSliceTemplate(const QString& fileName)
@@ -482,12 +499,14 @@ bool Kerfer::loadSliceTemplate(const QString& fileName)
     int line = 0;
     int column = 0;
     if (!document.setContent(&file, &parseError, &line, &column)) {
-        qDebug() << "Not a slice template" << fileName
-                 << QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column);
+        qDebug()
+            << "Not a slice template" << fileName
+            << qPrintable(
+                   QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column));
         return false;
     }
     const auto refuse = [&fileName](const QString& why) {
-        qDebug() << "Not a slice template" << fileName << QString("(%1)").arg(why);
+        qDebug() << "Not a slice template" << fileName << qPrintable(QString("(%1)").arg(why));
         return false;
     };
 
@@ -553,8 +572,7 @@ bool Kerfer::loadSliceTemplate(const QString& fileName)
     }
     std::sort(points.begin(), points.end());
     if (skipped > 0)
-        qDebug() << "Slice template" << fileName << ":" << skipped
-                 << "points lie outside the loop and were left out";
+        qDebug() << "Slice template points outside the loop left out:" << skipped << fileName;
 
     setStartMarker(startMarker);
     setEndMarker(endMarker);
