@@ -75,7 +75,8 @@ qint64 positionOf(double fraction, quint32 length)
 
 Kerfer::Kerfer(QObject* parent) : QObject(parent)
 {
-    // sliceLoaded(Slice*) may cross threads through queued connections.
+    // sliceLoaded(Slice*) may cross threads through queued connections (and
+    // into signal spies), which need the type registered by name.
     qRegisterMetaType<Slice*>("Slice*");
 }
 
@@ -411,23 +412,36 @@ void Kerfer::render(float* buffer, unsigned numSamples)
 
 bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
 {
-    QMutexLocker lock(&m_mutex);
-    if (!hasAudio()) {
-        qDebug() << "Slice not saved, no loop loaded:" << fileName;
+    QSharedPointer<Slice> loop;
+    quint32 start = 0;
+    quint32 end = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!hasAudio()) {
+            qDebug() << "Slice not saved, no loop loaded:" << fileName;
+            return false;
+        }
+        loop = m_pLoop;
+        const quint32 sample = static_cast<quint32>(startSample);
+        end = roundDownToEven(m_endMarker);
+        for (unsigned long point : qAsConst(m_slicePoints)) {
+            if (point > sample) {
+                end = static_cast<quint32>(point);
+                break;
+            }
+        }
+        start = std::max(roundDownToEven(sample), m_startMarker);
+        // Points and the end marker may lie beyond the audio; what lies
+        // there is not part of the slice.
+        end = std::min(end, roundDownToEven(loop->getLength()));
+    }
+    if (start >= end) {
+        qDebug() << "Slice not saved, it holds no audio:" << fileName << start << end;
         return false;
     }
-    const auto next =
-        std::upper_bound(m_slicePoints.cbegin(), m_slicePoints.cend(),
-                         static_cast<unsigned long>(static_cast<quint32>(startSample)));
-    const unsigned long end = next != m_slicePoints.cend() ? *next : roundDownToEven(m_endMarker);
-    const unsigned long start = m_startMarker > startSample ? roundDownToEven(m_startMarker)
-                                                            : static_cast<quint32>(startSample);
-    // An end of 0 would mean the whole loop to the writer.
-    if (end <= start) {
-        qDebug() << "Slice not saved, it holds no audio:" << start << "to" << end << fileName;
-        return false;
-    }
-    return m_pLoop->save(fileName, start, end);
+    // Written without the Kerfer's mutex: the loop pointer is our own
+    // reference, and the audio thread renders the loop through this mutex.
+    return loop->save(fileName, start, end);
 }
 
 bool Kerfer::saveSliceTemplate(const QString& fileName)
