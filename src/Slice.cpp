@@ -398,6 +398,12 @@ void Slice::appendSamples(const float* samples, unsigned count)
     m_loopEnd = m_length;
 }
 
+void Slice::reserveSamples(unsigned long count)
+{
+    Locker lock(m_mutex);
+    m_pAudioBuffer->reserve(static_cast<std::size_t>(count));
+}
+
 void Slice::clear()
 {
     Locker lock(m_mutex);

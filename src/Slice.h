@@ -92,6 +92,9 @@ public:
     // Appends recorded samples to the sample buffer; the loop end follows the
     // length. Emits nothing.
     void appendSamples(const float* samples, unsigned count);
+    // Makes room for count samples in the sample buffer, so that appending up
+    // to that length (on the audio thread) never reallocates. clear() keeps it.
+    void reserveSamples(unsigned long count);
     // Empties the sample buffer; length, loop region and play position become 0.
     void clear();
 
