@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSet>
 
@@ -57,7 +56,10 @@ TEST_F(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
 
     BankSampler pads;
     LoopingSamplerBank loopers;
-    loopers.setQuantizeToFirstLoop(true);
+    // No quantization wiring: its signal would travel from the audio thread
+    // through Qt's event queue, whose locking ThreadSanitizer cannot see (Qt
+    // is not instrumented). The user-interface thread sets the lengths itself,
+    // as the delivered signal would.
     MidiInputDevice midi(&pads, &loopers);
     for (int pad = 0; pad < 8; ++pad)
         pads.loadSample(pad, files.at(pad % 3), 0, 1.0, pad % 3, 0, 0, 0.5f, false,
@@ -139,6 +141,7 @@ TEST_F(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
             break;
         case 7:
             loopers.getLoopers().at(int(rng() % 4))->armRecording(true);
+            loopers.getLoopers().at(int(rng() % 4))->setQuantizationLength(long(rng() % 40000));
             break;
         case 8:
             if (rng() % 20 == 0)
@@ -147,7 +150,7 @@ TEST_F(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
                 pads.setMasterTempo(100 + int(rng() % 60));
             break;
         default:
-            QCoreApplication::processEvents();
+            (void)pads.getChokeGroupPads(groups.at(int(rng() % 4)));
             break;
         }
         ++edits;
@@ -155,7 +158,6 @@ TEST_F(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
     stop = true;
     audio.join();
     watchdog.join();
-    QCoreApplication::processEvents();
 
     std::printf("%ld blocks rendered, %ld edits\n", blocks.load(), edits);
     EXPECT_GT(blocks.load(), 100);
