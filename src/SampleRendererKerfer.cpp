@@ -112,7 +112,7 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
 
     const int w = width();
     const int h = height();
-    if (!hasDrawableView()) {
+    if (sliceLength() == 0) {
         painter.setPen(QPen());
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRect(w / 4, h / 3, w / 2, h / 3), 5.0, 5.0);
@@ -120,6 +120,9 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
                            h / 2 - m_dragHerePixmap.height() / 2, m_dragHerePixmap);
         return;
     }
+    // A view set from outside may be empty; positions cannot be placed then.
+    if (!hasDrawableView())
+        return;
 
     painter.setPen(QColor(200, 0, 0, 255));
     const QList<unsigned long> points = m_pKerfer->getSlicePoints();
