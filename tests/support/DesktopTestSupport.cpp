@@ -1,0 +1,100 @@
+#include "DesktopTestSupport.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include <dlfcn.h>
+
+// Last: Xlib defines macros (None, Bool, Status, ...) that clash with the rest.
+#include <X11/Xlib.h>
+
+namespace DesktopTestSupport {
+
+QString run(const QString& program, const QStringList& arguments, int timeoutMs)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return QString();
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+unsigned long findWindow(const QString& title, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    do {
+        const QString out =
+            run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
+        const QStringList ids = out.split('\n', Qt::SkipEmptyParts);
+        if (!ids.isEmpty())
+            return ids.first().toULong();
+        QThread::msleep(100);
+    } while (timer.elapsed() < timeoutMs);
+    return 0;
+}
+
+bool windowExists(const QString& title)
+{
+    return !run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"})
+                .trimmed()
+                .isEmpty();
+}
+
+bool pressKeys(unsigned long window, const QString& keys)
+{
+    const QString id = QString::number(window);
+    QProcess focus;
+    focus.start("xdotool", {"windowfocus", "--sync", id});
+    if (!focus.waitForFinished(10000) || focus.exitCode() != 0)
+        return false;
+    QProcess key;
+    key.start("xdotool", {"key", "--clearmodifiers", keys});
+    return key.waitForFinished(10000) && key.exitCode() == 0;
+}
+
+QByteArray grabWindowPng(unsigned long window)
+{
+    QProcess import;
+    import.start("import", {"-window", QString::number(window), "png:-"});
+    if (!import.waitForFinished(20000) || import.exitCode() != 0)
+        return QByteArray();
+    return import.readAllStandardOutput();
+}
+
+bool requestClose(unsigned long window)
+{
+    // Loaded at run time, so the test programs need not link Xlib; never
+    // unloaded, as the toolkit may use the same library.
+    void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!xlib)
+        return false;
+    auto openDisplay = reinterpret_cast<Display* (*)(const char*)>(dlsym(xlib, "XOpenDisplay"));
+    auto internAtom =
+        reinterpret_cast<Atom (*)(Display*, const char*, Bool)>(dlsym(xlib, "XInternAtom"));
+    auto sendEvent = reinterpret_cast<Status (*)(Display*, Window, Bool, long, XEvent*)>(
+        dlsym(xlib, "XSendEvent"));
+    auto flush = reinterpret_cast<int (*)(Display*)>(dlsym(xlib, "XFlush"));
+    auto closeDisplay = reinterpret_cast<int (*)(Display*)>(dlsym(xlib, "XCloseDisplay"));
+    bool sent = false;
+    if (openDisplay && internAtom && sendEvent && flush && closeDisplay) {
+        if (Display* display = openDisplay(nullptr)) {
+            XEvent event = {};
+            event.xclient.type = ClientMessage;
+            event.xclient.window = window;
+            event.xclient.message_type = internAtom(display, "WM_PROTOCOLS", False);
+            event.xclient.format = 32;
+            event.xclient.data.l[0] =
+                static_cast<long>(internAtom(display, "WM_DELETE_WINDOW", False));
+            event.xclient.data.l[1] = CurrentTime;
+            sent = sendEvent(display, window, False, NoEventMask, &event) != 0;
+            flush(display);
+            closeDisplay(display);
+        }
+    }
+    return sent;
+}
+
+} // namespace DesktopTestSupport
