@@ -122,8 +122,11 @@ private:
     // ratio (which is how they reach playback), then rewinds.
     void rebuild();
     void resetPlayPos();
-    // Mixes count samples of the audio from index on, silence past its end.
-    void mixAudio(quint32 index, float* out, unsigned count, float gain);
+    // Source rate / working rate, as the resampler converts it.
+    float playbackRate() const;
+    // Mixes count samples of the audio from index on; from limit on (the end
+    // of the readable audio) it is silence.
+    void mixAudio(quint32 index, float* out, unsigned count, float gain, quint32 limit);
     // Length of the audio actually readable, never beyond the buffer or cache.
     quint32 readableLength() const;
 

@@ -1,0 +1,135 @@
+// Cost of playing one voice: a cached slice rendered in 512-sample blocks, raw
+// (at its own rate) and through SoundTouch, against a plain gain-and-add loop
+// over a contiguous buffer of the same audio, which is as fast as mixing can
+// go. The "xRealtime" counter is how many voices of real time one core renders.
+
+#include "AudioCache.h"
+#include "Slice.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const unsigned kBlock = 512;
+const long kFrames = 44100 * 10;
+const double kSamplesPerSecond = 88200.0;
+
+QString benchFile()
+{
+    static QString path;
+    if (!path.isEmpty())
+        return path;
+    path = QDir::tempPath() + "/tamberlo-slicebench.wav";
+    SF_INFO info{};
+    info.channels = 2;
+    info.samplerate = 44100;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    std::vector<float> audio(kFrames * 2);
+    for (long i = 0; i < kFrames; ++i) {
+        audio[2 * i] = static_cast<float>(0.5 * std::sin(i * 0.0627));
+        audio[2 * i + 1] = static_cast<float>(0.5 * std::sin(i * 0.0411));
+    }
+    sf_writef_float(f, audio.data(), kFrames);
+    sf_close(f);
+    return path;
+}
+
+// A looping slice of the whole file with its cache filled.
+std::unique_ptr<Slice> playingSlice()
+{
+    std::unique_ptr<Slice> slice(new Slice(benchFile()));
+    while (!slice->getAudioCache()->isFilled())
+        QThread::msleep(5);
+    slice->setLoopMode(1);
+    slice->setLoopEnd(slice->getLength());
+    slice->play(true, 0.0, 1.0);
+    return slice;
+}
+
+void setRealtime(benchmark::State& state)
+{
+    state.counters["xRealtime"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * kBlock / kSamplesPerSecond,
+                           benchmark::Counter::kIsRate);
+}
+
+void BM_PlainMixLoop(benchmark::State& state)
+{
+    std::vector<float> audio(kFrames * 2);
+    for (std::size_t i = 0; i < audio.size(); ++i)
+        audio[i] = static_cast<float>(std::sin(i * 0.001));
+    std::vector<float> out(kBlock, 0.0f);
+    std::size_t pos = 0;
+    const float gain = 0.8f;
+    for (auto _ : state) {
+        const float* src = audio.data() + pos;
+        float* dst = out.data();
+        for (unsigned i = 0; i < kBlock; ++i)
+            dst[i] = src[i] * gain + dst[i];
+        benchmark::DoNotOptimize(dst);
+        benchmark::ClobberMemory();
+        pos += kBlock;
+        if (pos + kBlock > audio.size())
+            pos = 0;
+    }
+    setRealtime(state);
+}
+
+void BM_SliceRenderRaw(benchmark::State& state)
+{
+    auto slice = playingSlice();
+    slice->setGain(0.8f);
+    std::vector<float> out(kBlock, 0.0f);
+    for (auto _ : state) {
+        slice->renderRaw(out.data(), kBlock);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    setRealtime(state);
+}
+
+void BM_SliceRender(benchmark::State& state)
+{
+    auto slice = playingSlice();
+    if (state.range(0) != 0)
+        slice->setPitch(static_cast<int>(state.range(0)));
+    slice->play(true, 0.0, 1.0);
+    std::vector<float> out(kBlock, 0.0f);
+    for (auto _ : state) {
+        slice->render(out.data(), kBlock);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    setRealtime(state);
+}
+
+} // namespace
+
+BENCHMARK(BM_PlainMixLoop);
+BENCHMARK(BM_SliceRenderRaw);
+BENCHMARK(BM_SliceRender)->Arg(0)->Arg(7);
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    // Keep the slice's log lines out of the figures.
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,97 @@
+#include "SliceTestSupport.h"
+
+#include "AudioCache.h"
+#include "Slice.h"
+#include "TestAudio.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <sndfile.h>
+
+namespace SliceTestSupport {
+
+QString writeWav(const QString& dir, const QString& name, long frames, int channels, int rate)
+{
+    const QString path = dir + "/" + name;
+    if (!TestAudio::writeFile(path, frames, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT))
+        return QString();
+    return path;
+}
+
+QString writeSine(const QString& dir, const QString& name, double hz, long frames, int rate,
+                  int channels)
+{
+    const QString path = dir + "/" + name;
+    if (!TestAudio::writeFile(path, frames, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                              TestAudio::sine(hz, rate)))
+        return QString();
+    return path;
+}
+
+std::vector<float> stereoSamples(const QString& path)
+{
+    int channels = 0;
+    const std::vector<float> raw = TestAudio::readFile(path, &channels);
+    if (channels == 2)
+        return raw;
+    std::vector<float> stereo;
+    for (float v : raw) {
+        stereo.push_back(v);
+        stereo.push_back(v);
+    }
+    return stereo;
+}
+
+bool waitFilled(AudioCache* cache, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!cache->isFilled()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(2);
+    }
+    return true;
+}
+
+QSharedPointer<Slice> loadFilled(const QString& path)
+{
+    QSharedPointer<Slice> slice(new Slice(path));
+    if (!slice->getAudioCache() || !waitFilled(slice->getAudioCache().data()))
+        return QSharedPointer<Slice>();
+    return slice;
+}
+
+double frequency(const std::vector<float>& stereo, std::size_t from, std::size_t to)
+{
+    std::size_t first = 0, last = 0;
+    int crossings = 0;
+    for (std::size_t f = from + 1; f < to && 2 * f < stereo.size(); ++f) {
+        if (stereo[2 * (f - 1)] < 0.0f && stereo[2 * f] >= 0.0f) {
+            if (crossings == 0)
+                first = f;
+            last = f;
+            ++crossings;
+        }
+    }
+    if (crossings < 2)
+        return 0.0;
+    return (crossings - 1) * 44100.0 / static_cast<double>(last - first);
+}
+
+std::vector<float> renderAll(Slice& slice, unsigned block, int maxBlocks)
+{
+    std::vector<float> all;
+    std::vector<float> buf(block);
+    for (int i = 0; i < maxBlocks; ++i) {
+        std::fill(buf.begin(), buf.end(), 0.0f);
+        const unsigned got = slice.render(buf.data(), block);
+        if (got == 0)
+            break;
+        all.insert(all.end(), buf.begin(), buf.begin() + got);
+    }
+    return all;
+}
+
+} // namespace SliceTestSupport

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QSharedPointer>
+#include <QString>
+
+#include <vector>
+
+class AudioCache;
+class Slice;
+
+// Helpers for tests that play slices loaded from real files.
+namespace SliceTestSupport {
+
+// Writes a 32-bit float WAV (so the cache holds the exact values) with the
+// given generator (TestAudio::ramp when none) and returns its path.
+QString writeWav(const QString& dir, const QString& name, long frames, int channels = 2,
+                 int rate = 44100);
+QString writeSine(const QString& dir, const QString& name, double hz, long frames, int rate,
+                  int channels = 1);
+
+// The file as the slice should present it: interleaved stereo, mono doubled.
+std::vector<float> stereoSamples(const QString& path);
+
+// Waits until the cache's background fill has ended; false after timeoutMs.
+bool waitFilled(AudioCache* cache, int timeoutMs = 20000);
+// A slice of the file with its cache completely filled.
+QSharedPointer<Slice> loadFilled(const QString& path);
+
+// Frequency of the left channel of interleaved stereo at 44100 Hz, from the
+// rising zero crossings between the frames [from, to).
+double frequency(const std::vector<float>& stereo, std::size_t from, std::size_t to);
+
+// Renders a playing slice through render() in blocks until it delivers
+// nothing (at most maxBlocks); returns everything delivered.
+std::vector<float> renderAll(Slice& slice, unsigned block = 512, int maxBlocks = 100000);
+
+} // namespace SliceTestSupport
