@@ -1,0 +1,564 @@
+#include "Kerfer.h"
+
+#include "Assert.h"
+#include "Slice.h"
+
+#include <QDebug>
+#include <QDomDocument>
+#include <QFile>
+#include <QMutexLocker>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Samples in one minute at the working rate: 44100 frames x 60 s x 2 samples.
+const double kSamplesPerMinute = 5292000.0;
+
+quint32 roundDownToEven(unsigned long sample)
+{
+    return static_cast<quint32>(sample) & ~quint32(1);
+}
+
+// Fractions of a play range, the way the loop's play() expects them: single
+// precision, position times the reciprocal of the length.
+double fractionOf(quint32 position, quint32 length)
+{
+    const float reciprocal = 1.0f / static_cast<float>(length);
+    return static_cast<double>(static_cast<float>(position) * reciprocal);
+}
+
+// Step of the tempo rules: limited to 32 bits and truncated toward zero.
+quint32 toStep(double samples)
+{
+    if (!(samples > 0.0)) // also NaN
+        return 0;
+    if (samples >= 4294967295.0)
+        return 4294967295u;
+    return static_cast<quint32>(samples);
+}
+
+const char* const kTemplateRoot = "slicetemplate";
+const char* const kTemplateVersion = "1";
+// Templates are a handful of lines; anything much larger is not one of ours.
+const qint64 kTemplateMaxBytes = 1024 * 1024;
+
+QString formatFraction(double value)
+{
+    // 17 significant digits bring every double back unchanged.
+    return QString::number(value, 'g', 17);
+}
+
+bool parseFraction(const QDomElement& element, const QString& name, double* value)
+{
+    if (!element.hasAttribute(name))
+        return false;
+    bool ok = false;
+    *value = element.attribute(name).toDouble(&ok);
+    return ok && std::isfinite(*value);
+}
+
+// Position of a fraction of a length, to the nearest sample; negative or
+// beyond 32 bits gives -1.
+qint64 positionOf(double fraction, quint32 length)
+{
+    const double position = std::round(fraction * static_cast<double>(length));
+    if (position < 0.0 || position > 4294967295.0)
+        return -1;
+    return static_cast<qint64>(position);
+}
+
+} // namespace
+
+Kerfer::Kerfer(QObject* parent) : QObject(parent) {}
+
+Kerfer::~Kerfer() = default;
+
+bool Kerfer::hasAudio() const
+{
+    return m_pLoop && m_pLoop->getLength() > 0;
+}
+
+QSharedPointer<Slice> Kerfer::getLoop()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_pLoop;
+}
+
+const QList<unsigned long>& Kerfer::getSlicePoints()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_slicePoints;
+}
+
+bool Kerfer::slotLoadLoop(QString filename)
+{
+    clearSlicePoints();
+
+    // Opening the file happens outside the mutex: the audio thread's render
+    // waits for it, and probing a compressed file can take long enough to be
+    // heard as a drop-out.
+    QSharedPointer<Slice> loop(new Slice(filename));
+    // Declared before the lock, so the previous loop is released after the
+    // mutex: tearing down its cache never holds up a render.
+    QSharedPointer<Slice> previous;
+
+    QMutexLocker lock(&m_mutex);
+    previous = m_pLoop;
+    if (previous)
+        disconnect(previous.data(), &Slice::loopChanged, this, &Kerfer::loopChanged);
+    m_pLoop = loop;
+    m_startMarker = 0;
+    m_endMarker = static_cast<quint32>(loop->getLength());
+    if (m_endMarker == 0)
+        return false;
+    connect(loop.data(), &Slice::loopChanged, this, &Kerfer::loopChanged);
+    emit sliceLoaded(loop.data());
+    return true;
+}
+
+void Kerfer::addSlicePoint(unsigned long sample)
+{
+    QMutexLocker lock(&m_mutex);
+    const unsigned long point = roundDownToEven(sample);
+    if (!m_slicePoints.contains(point))
+        m_slicePoints.append(point);
+    if (!m_slicePoints.isEmpty())
+        std::sort(m_slicePoints.begin(), m_slicePoints.end());
+    emit slicePointsChanged();
+}
+
+void Kerfer::removeSlicePoint(unsigned long sample)
+{
+    QMutexLocker lock(&m_mutex);
+    const unsigned long point = roundDownToEven(sample);
+    m_slicePoints.removeAll(point);
+
+    // A looping slice whose boundary went away keeps looping over the slice
+    // that now covers it.
+    if (m_pLoop) {
+        if (m_pLoop->getLoopStart() == point)
+            m_pLoop->setLoopStart(getSliceStart(point, 0));
+        if (m_pLoop->getLoopEnd() == point) {
+            unsigned long end = getSliceStart(point, 0);
+            if (end == m_pLoop->getLoopStart())
+                end = getSliceEnd(point);
+            m_pLoop->setLoopEnd(end);
+        }
+    }
+    emit slicePointsChanged();
+}
+
+void Kerfer::moveSlicePoint(unsigned long oldSample, unsigned long newSample)
+{
+    QMutexLocker lock(&m_mutex);
+    const int index = m_slicePoints.indexOf(oldSample);
+    if (index < 0)
+        return;
+    const unsigned long point = roundDownToEven(newSample);
+    // Landing on another point leaves both in the list; removing one of them
+    // later removes both.
+    m_slicePoints[index] = point;
+    std::sort(m_slicePoints.begin(), m_slicePoints.end());
+
+    // The loop region follows a boundary that moved. A slice playing once
+    // towards the old point still ends there: the loop does not tell where its
+    // current pass ends.
+    if (m_pLoop) {
+        if (m_pLoop->getLoopStart() == oldSample)
+            m_pLoop->setLoopStart(point);
+        if (m_pLoop->getLoopEnd() == oldSample)
+            m_pLoop->setLoopEnd(point);
+    }
+    emit slicePointsChanged();
+}
+
+void Kerfer::clearSlicePoints()
+{
+    QMutexLocker lock(&m_mutex);
+    m_slicePoints.clear();
+    emit slicePointsChanged();
+}
+
+void Kerfer::sliceEvenly(unsigned int numSlices)
+{
+    TMB_ASSERT_TEXT(numSlices > 0, "numSlices > 0");
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio())
+        return;
+    m_slicePoints.clear();
+    const quint32 length = m_endMarker - m_startMarker;
+    for (unsigned int i = 1; i < numSlices; ++i) {
+        // In 64 bits: i x length overflows 32 bits on regions of about an hour.
+        // The quotient is below length, so it fits again.
+        const quint64 offset = static_cast<quint64>(i) * length / numSlices;
+        addSlicePoint(static_cast<quint32>(m_startMarker + static_cast<quint32>(offset)));
+    }
+}
+
+void Kerfer::sliceByBeats(double tempo, double beats)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio() || !(tempo > 0.0))
+        return;
+    const quint32 step = toStep(beats / tempo * kSamplesPerMinute);
+    if (step == 0) {
+        // A step of 0 would never advance.
+        qDebug() << "Tempo slicing refused, interval shorter than one sample:" << beats
+                 << "beats at" << tempo << "bpm";
+        return;
+    }
+    const quint64 length = m_pLoop->getLength();
+    // 64 bits: a large step from a late start marker must not wrap back into the loop.
+    for (quint64 p = quint64(m_startMarker) + step; p < length; p += step)
+        addSlicePoint(static_cast<unsigned long>(p));
+}
+
+void Kerfer::sliceByBars(double tempo, int numerator, int denominator, double bars)
+{
+    Q_UNUSED(denominator); // a bar is always numerator beats of the tempo
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio() || !(tempo > 0.0))
+        return;
+    const quint32 step = toStep(bars * numerator / tempo * kSamplesPerMinute);
+    if (step == 0) {
+        qDebug() << "Tempo slicing refused, interval shorter than one sample:" << bars << "bars of"
+                 << numerator << "beats at" << tempo << "bpm";
+        return;
+    }
+    const quint64 length = m_pLoop->getLength();
+    for (quint64 p = quint64(m_startMarker) + step; p < length; p += step)
+        addSlicePoint(static_cast<unsigned long>(p));
+}
+
+unsigned long Kerfer::getSliceStart(unsigned long sample, int snapDistance)
+{
+    QMutexLocker lock(&m_mutex);
+    const quint32 position = static_cast<quint32>(sample);
+
+    if (snapDistance >= 1) {
+        quint32 bestDistance = 4294967294u;
+        unsigned long nearest = 0;
+        for (unsigned long point : m_slicePoints) {
+            // Distance as the magnitude of the signed 32-bit difference.
+            const qint32 difference = static_cast<qint32>(position - static_cast<quint32>(point));
+            const quint32 distance = difference < 0 ? 0u - static_cast<quint32>(difference)
+                                                    : static_cast<quint32>(difference);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                nearest = point;
+            }
+        }
+        if (m_slicePoints.isEmpty() || bestDistance > static_cast<quint32>(snapDistance))
+            return 0;
+        return nearest;
+    }
+
+    const auto next = std::upper_bound(m_slicePoints.cbegin(), m_slicePoints.cend(),
+                                       static_cast<unsigned long>(position));
+    if (next == m_slicePoints.cbegin())
+        return m_startMarker;
+    if (next != m_slicePoints.cend()) {
+        const unsigned long previous = *(next - 1);
+        return previous >= m_startMarker ? previous : m_startMarker;
+    }
+    // Past the last point: that point, even when it lies before the start marker.
+    return m_slicePoints.isEmpty() ? m_startMarker : m_slicePoints.last();
+}
+
+unsigned long Kerfer::getSliceEnd(unsigned long sample)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto next = std::upper_bound(m_slicePoints.cbegin(), m_slicePoints.cend(),
+                                       static_cast<unsigned long>(static_cast<quint32>(sample)));
+    return next != m_slicePoints.cend() ? *next : m_endMarker;
+}
+
+unsigned long Kerfer::getStartMarker()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_startMarker;
+}
+
+unsigned long Kerfer::getEndMarker()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_endMarker;
+}
+
+void Kerfer::setStartMarker(unsigned long sample)
+{
+    QMutexLocker lock(&m_mutex);
+    const quint32 marker = roundDownToEven(sample);
+    if (m_pLoop && m_pLoop->getLoopStart() == m_startMarker)
+        m_pLoop->setLoopStart(marker);
+    m_startMarker = marker;
+}
+
+void Kerfer::setEndMarker(unsigned long sample)
+{
+    QMutexLocker lock(&m_mutex);
+    const quint32 marker = static_cast<quint32>(sample);
+    if (m_pLoop && m_pLoop->getLoopEnd() == m_endMarker)
+        m_pLoop->setLoopEnd(marker);
+    m_endMarker = marker;
+}
+
+// Without the mutex: drawing must not wait for a render. The loop pointer is
+// only replaced on the user-interface thread, which is the one calling these.
+unsigned long Kerfer::getLoopRegionStart()
+{
+    return m_pLoop ? m_pLoop->getLoopStart() : 0;
+}
+
+unsigned long Kerfer::getLoopRegionEnd()
+{
+    return m_pLoop ? m_pLoop->getLoopEnd() : 0;
+}
+
+void Kerfer::startLoopAt(quint32 start, quint32 end)
+{
+    const quint32 length = static_cast<quint32>(m_pLoop->getLength());
+    m_pLoop->play(true, fractionOf(start, length), fractionOf(end, length));
+}
+
+void Kerfer::playLoop(bool play)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio())
+        return;
+    if (!play) {
+        m_pLoop->play(false, 0.0, 1.0);
+        return;
+    }
+    if (m_pLoop->getLoopMode() != 2) {
+        m_pLoop->setLoopStart(m_startMarker);
+        m_pLoop->setLoopEnd(m_endMarker);
+    }
+    startLoopAt(static_cast<quint32>(m_pLoop->getLoopStart()),
+                static_cast<quint32>(m_pLoop->getLoopEnd()));
+}
+
+void Kerfer::playSlice(unsigned long startSample)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio())
+        return;
+    const unsigned long sliceLength = m_pLoop->getLength();
+    if (startSample >= sliceLength) {
+        // A programming error when the start comes from the list, but the list
+        // may hold points past the audio (a point dragged or placed there), so
+        // a release build only refuses.
+#ifndef QT_NO_DEBUG
+        TMB_ASSERT_TEXT(startSample < sliceLength, "startSample < sliceLength");
+#endif
+        qDebug() << "Slice start" << startSample << "lies beyond the loop's length" << sliceLength;
+        return;
+    }
+    const quint32 start = std::max(static_cast<quint32>(startSample), m_startMarker);
+    const quint32 end = std::min(static_cast<quint32>(getSliceEnd(start)), m_endMarker);
+    // A slice of no length would make the loop play a pass that ends where it
+    // starts, which it cannot render; nothing plays, as beyond the end marker.
+    if (start >= end)
+        return;
+    startLoopAt(start, end);
+}
+
+void Kerfer::toggleSliceLoop(unsigned long sample)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio())
+        return;
+    const unsigned long start = getSliceStart(sample, 0);
+    const unsigned long end = getSliceEnd(sample);
+    const unsigned long playPos = m_pLoop->getPlayPos();
+
+    if (m_pLoop->getLoopMode() > 0 && m_pLoop->getLoopStart() == start &&
+        m_pLoop->getLoopEnd() == end) {
+        m_pLoop->play(false, 0.0, 1.0);
+        m_pLoop->setLoopMode(0);
+        return;
+    }
+    // A region of no length (a point on the end marker, clicked beyond it)
+    // cannot loop.
+    if (start == end)
+        return;
+
+    m_pLoop->setLoopStart(start);
+    m_pLoop->setLoopEnd(end);
+    m_pLoop->setLoopMode(2);
+    if (!m_pLoop->isPlaying())
+        return;
+    if (playPos >= start && playPos <= end)
+        return; // keeps playing and wraps inside the new region
+    const quint32 length = static_cast<quint32>(m_pLoop->getLength());
+    m_pLoop->play(true, fractionOf(static_cast<quint32>(m_pLoop->getLoopStart()), length), 1.0);
+}
+
+void Kerfer::render(float* buffer, unsigned numSamples)
+{
+    QMutexLocker lock(&m_mutex);
+    if (m_pLoop)
+        m_pLoop->render(buffer, numSamples);
+}
+
+bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
+{
+    Q_UNUSED(startSample);
+    // Writing comes with export (the loop's save); until then nothing is written.
+    qDebug() << "Saving a slice is not available yet:" << fileName;
+    return false;
+}
+
+bool Kerfer::saveSliceTemplate(const QString& fileName)
+{
+    quint32 length = 0;
+    quint32 startMarker = 0;
+    quint32 endMarker = 0;
+    QList<unsigned long> points;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!hasAudio()) {
+            qDebug() << "Slice template not saved, no loop loaded:" << fileName;
+            return false;
+        }
+        length = static_cast<quint32>(m_pLoop->getLength());
+        startMarker = m_startMarker;
+        endMarker = m_endMarker;
+        points = m_slicePoints;
+    }
+    // The points are stored relative to the marker region; without one there
+    // is nothing to relate them to.
+    if (endMarker <= startMarker) {
+        qDebug() << "Slice template not saved, the markers enclose no audio:" << fileName;
+        return false;
+    }
+
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qDebug() << "Failed to write slice template" << fileName << file.errorString();
+        return false;
+    }
+    QXmlStreamWriter xml(&file);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(kTemplateRoot);
+    xml.writeAttribute("version", kTemplateVersion);
+    xml.writeEmptyElement("markers");
+    xml.writeAttribute("start", formatFraction(double(startMarker) / length));
+    xml.writeAttribute("end", formatFraction(double(endMarker) / length));
+    const double region = double(endMarker) - double(startMarker);
+    for (unsigned long point : points) {
+        xml.writeEmptyElement("point");
+        xml.writeAttribute("at", formatFraction((double(point) - double(startMarker)) / region));
+    }
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    if (xml.hasError() || !file.commit()) {
+        qDebug() << "Failed to write slice template" << fileName << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool Kerfer::loadSliceTemplate(const QString& fileName)
+{
+    // Read and check the whole file before touching anything, and without the
+    // mutex, so that disk access never holds up a render.
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "Failed to read slice template" << fileName << file.errorString();
+        return false;
+    }
+    if (file.size() > kTemplateMaxBytes) {
+        qDebug() << "Not a slice template" << fileName << "(too large)";
+        return false;
+    }
+    QDomDocument document;
+    QString parseError;
+    int line = 0;
+    int column = 0;
+    if (!document.setContent(&file, &parseError, &line, &column)) {
+        qDebug() << "Not a slice template" << fileName
+                 << QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column);
+        return false;
+    }
+    const auto refuse = [&fileName](const QString& why) {
+        qDebug() << "Not a slice template" << fileName << QString("(%1)").arg(why);
+        return false;
+    };
+
+    const QDomElement root = document.documentElement();
+    if (root.tagName() != kTemplateRoot)
+        return refuse(QString("root element is \"%1\"").arg(root.tagName()));
+    if (root.attribute("version") != kTemplateVersion)
+        return refuse(QString("unsupported version \"%1\"").arg(root.attribute("version")));
+
+    double startFraction = 0.0;
+    double endFraction = 0.0;
+    bool haveMarkers = false;
+    QList<double> pointFractions;
+    for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
+        if (e.tagName() == "markers") {
+            if (haveMarkers)
+                return refuse("more than one markers element");
+            if (!parseFraction(e, "start", &startFraction) ||
+                !parseFraction(e, "end", &endFraction) || startFraction < 0.0 ||
+                endFraction <= startFraction)
+                return refuse("invalid markers");
+            haveMarkers = true;
+        } else if (e.tagName() == "point") {
+            double at = 0.0;
+            if (!parseFraction(e, "at", &at))
+                return refuse("invalid point");
+            pointFractions.append(at);
+        } else {
+            return refuse(QString("unexpected element \"%1\"").arg(e.tagName()));
+        }
+    }
+    if (!haveMarkers)
+        return refuse("no markers");
+
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio()) {
+        qDebug() << "Slice template not applied, no loop loaded:" << fileName;
+        return false;
+    }
+    const quint32 length = static_cast<quint32>(m_pLoop->getLength());
+    // Markers are fractions of the loop's length, kept within the audio.
+    const qint64 start = std::min<qint64>(positionOf(startFraction, length), length);
+    const qint64 end = std::min<qint64>(positionOf(endFraction, length), length);
+    if (start < 0 || end < 0 || roundDownToEven(end) <= roundDownToEven(start))
+        return refuse("its markers enclose no audio of this loop");
+    const quint32 startMarker = roundDownToEven(static_cast<unsigned long>(start));
+    const quint32 endMarker = roundDownToEven(static_cast<unsigned long>(end));
+
+    // Points are fractions of the marker region; those that land outside the
+    // audio could not be played and are left out.
+    QList<unsigned long> points;
+    int skipped = 0;
+    for (double at : pointFractions) {
+        const double position =
+            std::round(double(startMarker) + at * (double(endMarker) - double(startMarker)));
+        if (!(position >= 0.0) || position >= double(length)) {
+            ++skipped;
+            continue;
+        }
+        const unsigned long point = roundDownToEven(static_cast<unsigned long>(position));
+        if (!points.contains(point))
+            points.append(point);
+    }
+    std::sort(points.begin(), points.end());
+    if (skipped > 0)
+        qDebug() << "Slice template" << fileName << ":" << skipped
+                 << "points lie outside the loop and were left out";
+
+    setStartMarker(startMarker);
+    setEndMarker(endMarker);
+    m_slicePoints = points;
+    emit slicePointsChanged();
+    return true;
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QSharedPointer>
+#include <QString>
+
+class Slice;
+
+// The loop being sliced: the loaded audio, the sorted slice points that divide
+// it, and the start and end markers that bound the part that counts as the
+// loop. Positions are sample indices of the interleaved stereo stream.
+//
+// Everything but render runs on the user-interface thread; render runs on the
+// audio thread. One recursive mutex serialises them (operations call each
+// other while holding it), so a render never sees a half-done edit. Lock
+// order: this mutex first, then the loop's.
+class Kerfer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Kerfer(QObject* parent = nullptr);
+    ~Kerfer() override;
+
+    Kerfer(const Kerfer&) = delete;
+    Kerfer& operator=(const Kerfer&) = delete;
+
+    // Null until a load has been attempted; after a failed load, a slice of
+    // length 0.
+    QSharedPointer<Slice> getLoop();
+    // Ascending; read it on the user-interface thread, which makes every edit.
+    const QList<unsigned long>& getSlicePoints();
+
+    // Every edit emits slicePointsChanged(), also when nothing changed
+    // (except a move of a point that is not there).
+    void addSlicePoint(unsigned long sample);
+    void removeSlicePoint(unsigned long sample);
+    void moveSlicePoint(unsigned long oldSample, unsigned long newSample);
+    void clearSlicePoints();
+
+    // Replaces the points by numSlices equal slices between the markers.
+    void sliceEvenly(unsigned int numSlices);
+    // Add a point every so many beats (or bars of numerator beats) at the
+    // tempo, from the start marker up to the loop's length; existing points
+    // stay. The denominator does not enter the arithmetic.
+    void sliceByBeats(double tempo, double beats);
+    void sliceByBars(double tempo, int numerator, int denominator, double bars);
+
+    // snapDistance > 0: the point nearest to sample if it lies within the
+    // distance (the lower one on a tie), else 0. snapDistance <= 0: the start
+    // of the slice under sample.
+    unsigned long getSliceStart(unsigned long sample, int snapDistance);
+    // The first point after sample, or the end marker.
+    unsigned long getSliceEnd(unsigned long sample);
+
+    unsigned long getStartMarker();
+    unsigned long getEndMarker();
+    // Rounded down to even. A loop region that started at the old marker follows.
+    void setStartMarker(unsigned long sample);
+    // Stored as given. A loop region that ended at the old marker follows.
+    void setEndMarker(unsigned long sample);
+
+    // The loop's playback loop region, for drawing.
+    unsigned long getLoopRegionStart();
+    unsigned long getLoopRegionEnd();
+
+    void playLoop(bool play);
+    // Plays the slice starting at startSample once. startSample must lie
+    // within the loop.
+    void playSlice(unsigned long startSample);
+    // Loops the slice under sample, or stops it when it is already looping.
+    void toggleSliceLoop(unsigned long sample);
+    // Audio thread: adds the loop's output to buffer.
+    void render(float* buffer, unsigned numSamples);
+
+    // Writes the slice that begins at startSample to an audio file.
+    bool saveSlice(unsigned long startSample, const QString& fileName);
+
+    // Slice templates (.tmst): the markers and slice points relative to the
+    // marker region, so a template taken from one loop fits a loop of another
+    // length. Loading replaces the points and emits slicePointsChanged() once;
+    // a file that is not a valid template changes nothing. Both return false
+    // (and log why) when nothing was written or applied.
+    bool loadSliceTemplate(const QString& fileName);
+    bool saveSliceTemplate(const QString& fileName);
+
+public slots:
+    // Empties the slice points and loads the file as the loop. False when the
+    // file gave no audio; the empty slice then stays the loop.
+    bool slotLoadLoop(QString filename);
+
+signals:
+    void slicePointsChanged();
+    // Relayed from the loop: its playback loop region or mode moved.
+    void loopChanged();
+    void sliceLoaded(Slice* slice);
+
+private:
+    bool hasAudio() const;
+    void startLoopAt(quint32 start, quint32 end);
+
+    QSharedPointer<Slice> m_pLoop;
+    QRecursiveMutex m_mutex;
+    QList<unsigned long> m_slicePoints;
+    quint32 m_startMarker = 0;
+    quint32 m_endMarker = 0;
+};

@@ -1,0 +1,367 @@
+#include "Kerfer.h"
+#include "AudioCache.h"
+#include "LogCapture.h"
+#include "Slice.h"
+#include "TestAudio.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+using Points = QList<unsigned long>;
+
+namespace {
+
+// 4 seconds of stereo at 44100: 705600 samples, which is 16 x 44100, so the
+// quarter points below play from exact single-precision fractions.
+const long kFrames = 352800;
+
+class KerferTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir =
+            TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        LogCapture::clear();
+    }
+
+    // Writes a stereo 16-bit WAV of the given frames, loads it and waits for
+    // the background fill, so rendered values are the file's.
+    QString load(long frames, const QString& name = "loop.wav")
+    {
+        const QString path = m_dir + "/" + name;
+        EXPECT_TRUE(TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+        EXPECT_TRUE(m_kerfer.slotLoadLoop(path));
+        QElapsedTimer timer;
+        timer.start();
+        while (!m_kerfer.getLoop()->getAudioCache()->isFilled() && timer.elapsed() < 30000)
+            QThread::msleep(5);
+        EXPECT_TRUE(m_kerfer.getLoop()->getAudioCache()->isFilled());
+        return path;
+    }
+
+    void addPoints(const Points& points)
+    {
+        for (unsigned long p : points)
+            m_kerfer.addSlicePoint(p);
+    }
+
+    QString m_dir;
+    Kerfer m_kerfer;
+};
+
+TEST_F(KerferTest, EditsRoundSortAndSignalEvenWhenNothingChanges)
+{
+    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
+    m_kerfer.addSlicePoint(101);
+    m_kerfer.addSlicePoint(100);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({100}));
+    EXPECT_EQ(changed.count(), 2);
+
+    m_kerfer.removeSlicePoint(101);
+    EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
+    addPoints({3000, 1000});
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({1000, 3000}));
+
+    changed.clear();
+    m_kerfer.moveSlicePoint(1000, 2001);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({2000, 3000}));
+    m_kerfer.moveSlicePoint(2001, 500); // not in the list: nothing, no signal
+    EXPECT_EQ(changed.count(), 1);
+    // A move onto another point keeps both; one removal takes both away.
+    m_kerfer.moveSlicePoint(3000, 2000);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({2000, 2000}));
+    m_kerfer.removeSlicePoint(2000);
+    EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
+    m_kerfer.clearSlicePoints();
+    EXPECT_EQ(changed.count(), 4);
+}
+
+TEST_F(KerferTest, SliceBoundsAndNearestPoint)
+{
+    EXPECT_EQ(m_kerfer.getSliceStart(700, 5000), 0u); // nothing to snap to
+    addPoints({1000, 2000});
+    m_kerfer.setEndMarker(9000);
+    EXPECT_EQ(m_kerfer.getSliceStart(500, 0), 0u);
+    EXPECT_EQ(m_kerfer.getSliceStart(1500, 0), 1000u);
+    EXPECT_EQ(m_kerfer.getSliceEnd(1500), 2000u);
+    EXPECT_EQ(m_kerfer.getSliceStart(2500, -3), 2000u);
+    EXPECT_EQ(m_kerfer.getSliceEnd(2500), 9000u);
+    EXPECT_EQ(m_kerfer.getSliceStart(1980, 50), 2000u);
+    EXPECT_EQ(m_kerfer.getSliceStart(1500, 50), 0u);
+    EXPECT_EQ(m_kerfer.getSliceStart(1500, 500), 1000u); // tie: the lower point
+    EXPECT_EQ(m_kerfer.getSliceStart(2501, 500), 0u);
+
+    m_kerfer.setStartMarker(1500);
+    EXPECT_EQ(m_kerfer.getSliceStart(1800, 0), 1500u);
+    // Past the last point that point counts, even before the start marker.
+    m_kerfer.setStartMarker(5001);
+    EXPECT_EQ(m_kerfer.getStartMarker(), 5000u);
+    EXPECT_EQ(m_kerfer.getSliceStart(2500, 0), 2000u);
+    m_kerfer.setEndMarker(1001);
+    EXPECT_EQ(m_kerfer.getEndMarker(), 1001u);
+}
+
+TEST_F(KerferTest, LoadingReplacesPointsMarkersAndRelay)
+{
+    const QString garbage = m_dir + "/notes.wav";
+    ASSERT_TRUE(TestAudio::writeBytes(garbage, QByteArray("this is not audio").repeated(100)));
+    QSignalSpy loaded(&m_kerfer, &Kerfer::sliceLoaded);
+    QSignalSpy relayed(&m_kerfer, &Kerfer::loopChanged);
+    addPoints({1000, 2000});
+    EXPECT_FALSE(m_kerfer.slotLoadLoop(garbage));
+    EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
+    EXPECT_EQ(loaded.count(), 0);
+    ASSERT_TRUE(m_kerfer.getLoop());
+    EXPECT_EQ(m_kerfer.getLoop()->getLength(), 0u);
+    // Nothing to play or slice in an empty loop; none of it may crash.
+    m_kerfer.playSlice(0);
+    m_kerfer.playLoop(true);
+    m_kerfer.toggleSliceLoop(0);
+    m_kerfer.sliceEvenly(4);
+    m_kerfer.sliceByBeats(120, 1);
+    EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
+    EXPECT_FALSE(m_kerfer.getLoop()->isPlaying());
+
+    m_kerfer.addSlicePoint(1000);
+    load(kFrames);
+    EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
+    EXPECT_EQ(m_kerfer.getStartMarker(), 0u);
+    EXPECT_EQ(m_kerfer.getEndMarker(), 705600u);
+    ASSERT_EQ(loaded.count(), 1);
+    EXPECT_EQ(loaded.at(0).at(0).value<Slice*>(), m_kerfer.getLoop().data());
+    QSharedPointer<Slice> first = m_kerfer.getLoop();
+    first->setLoopMode(2);
+    EXPECT_EQ(relayed.count(), 1);
+    // A replaced loop that someone else still holds no longer speaks for us.
+    load(1000, "other.wav");
+    relayed.clear();
+    first->setLoopMode(0);
+    EXPECT_EQ(relayed.count(), 0);
+    EXPECT_EQ(m_kerfer.getEndMarker(), 2000u);
+}
+
+TEST_F(KerferTest, EvenSlicingReplacesPointsBetweenTheMarkers)
+{
+    load(kFrames);
+    addPoints({5, 300000});
+    m_kerfer.setEndMarker(88202);
+    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
+    m_kerfer.sliceEvenly(4);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({22050, 44100, 66150}));
+    EXPECT_EQ(changed.count(), 3);
+
+    m_kerfer.setStartMarker(1000);
+    m_kerfer.setEndMarker(9000);
+    m_kerfer.sliceEvenly(8);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({2000, 3000, 4000, 5000, 6000, 7000, 8000}));
+
+    // A region whose i x length no longer fits 32 bits still divides evenly.
+    m_kerfer.setStartMarker(0);
+    m_kerfer.setEndMarker(4000000000u);
+    m_kerfer.sliceEvenly(16);
+    ASSERT_EQ(m_kerfer.getSlicePoints().size(), 15);
+    EXPECT_EQ(m_kerfer.getSlicePoints().last(), 3750000000u);
+
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_DEATH(m_kerfer.sliceEvenly(0), "numSlices > 0");
+}
+
+TEST_F(KerferTest, TempoSlicingOnA120BpmLoop)
+{
+    load(kFrames);
+    m_kerfer.setEndMarker(300000); // tempo slicing runs on to the loop's length
+    m_kerfer.addSlicePoint(176400);
+    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
+    m_kerfer.sliceByBars(120, 4, 8, 1); // the denominator changes nothing
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({176400, 352800, 529200}));
+    EXPECT_EQ(changed.count(), 3);
+
+    m_kerfer.clearSlicePoints();
+    m_kerfer.sliceByBeats(120, 2);
+    EXPECT_EQ(m_kerfer.getSlicePoints(),
+              Points({88200, 176400, 264600, 352800, 441000, 529200, 617400}));
+
+    // 12 x 58800 is the length itself: no point there.
+    m_kerfer.clearSlicePoints();
+    m_kerfer.sliceByBeats(90, 1);
+    EXPECT_EQ(m_kerfer.getSlicePoints().size(), 11);
+    EXPECT_EQ(m_kerfer.getSlicePoints().first(), 58800u);
+
+    // The step is truncated once, so the grid drifts by a quarter sample a beat.
+    m_kerfer.clearSlicePoints();
+    m_kerfer.sliceByBeats(128, 1);
+    EXPECT_EQ(m_kerfer.getSlicePoints().mid(0, 3), Points({41342, 82686, 124028}));
+
+    // Refused: a step of 0 samples (it would never advance), a tempo of 0, and a
+    // step so large that 32-bit positions would wrap back into the loop.
+    m_kerfer.clearSlicePoints();
+    changed.clear();
+    m_kerfer.sliceByBeats(120, 1e-9);
+    m_kerfer.sliceByBars(120, 4, 4, 0);
+    m_kerfer.sliceByBeats(0, 1);
+    m_kerfer.setStartMarker(704000);
+    m_kerfer.sliceByBeats(1, 1e6);
+    EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(LogCapture::count("Tempo slicing refused"), 2);
+}
+
+TEST_F(KerferTest, LoopRegionFollowsMarkersAndSliceBoundaries)
+{
+    load(kFrames);
+    QSharedPointer<Slice> loop = m_kerfer.getLoop();
+    m_kerfer.playLoop(true);
+    EXPECT_EQ(loop->getLoopEnd(), 705600u);
+    m_kerfer.setStartMarker(1001);
+    m_kerfer.setEndMarker(600001);
+    EXPECT_EQ(m_kerfer.getLoopRegionStart(), 1000u);
+    EXPECT_EQ(m_kerfer.getLoopRegionEnd(), 600001u);
+    m_kerfer.playLoop(false);
+    EXPECT_FALSE(loop->isPlaying());
+
+    addPoints({10000, 20000, 30000});
+    m_kerfer.toggleSliceLoop(15000);
+    EXPECT_EQ(loop->getLoopMode(), 2);
+    EXPECT_FALSE(loop->isPlaying()); // armed only
+    m_kerfer.removeSlicePoint(10000);
+    EXPECT_EQ(loop->getLoopStart(), 1000u); // the start marker
+    m_kerfer.removeSlicePoint(20000);
+    EXPECT_EQ(loop->getLoopEnd(), 30000u);
+    m_kerfer.moveSlicePoint(30000, 44101);
+    EXPECT_EQ(loop->getLoopEnd(), 44100u);
+    m_kerfer.toggleSliceLoop(5000); // the same slice again: stops
+    EXPECT_EQ(loop->getLoopMode(), 0);
+    EXPECT_FALSE(loop->isPlaying());
+
+    // While playing outside the new region, playback restarts at its start.
+    m_kerfer.playLoop(true);
+    m_kerfer.toggleSliceLoop(50000);
+    EXPECT_TRUE(loop->isPlaying());
+    EXPECT_EQ(loop->getPlayPos(), 44100u);
+    m_kerfer.toggleSliceLoop(600000);
+    EXPECT_FALSE(loop->isPlaying());
+}
+
+TEST_F(KerferTest, PlayingASliceRendersExactlyThatSlice)
+{
+    const std::vector<float> file = TestAudio::readFile(load(kFrames));
+    QSharedPointer<Slice> loop = m_kerfer.getLoop();
+    addPoints({176400, 352800, 529200});
+    m_kerfer.setEndMarker(600000);
+
+    m_kerfer.playSlice(176400);
+    EXPECT_EQ(loop->getPlayPos(), 176400u);
+    std::vector<float> out(176400, 0.0f);
+    loop->renderRaw(out.data(), 176400);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), file.begin() + 176400));
+    EXPECT_FALSE(loop->isPlaying());
+
+    // The last slice ends at the end marker; through the working-rate path
+    // it sounds and stops within a block or two of that end.
+    m_kerfer.playSlice(529200);
+    std::vector<float> block(4096);
+    unsigned rendered = 0;
+    float energy = 0.0f;
+    while (loop->isPlaying() && rendered < 200000) {
+        std::fill(block.begin(), block.end(), 0.0f);
+        m_kerfer.render(block.data(), 4096);
+        rendered += 4096;
+        for (float v : block)
+            energy += v * v;
+    }
+    EXPECT_GT(energy, 0.0f);
+    EXPECT_NEAR(double(rendered), 70800.0, 3 * 4096.0);
+
+    // Nothing plays from the end marker on, nor from beyond the audio.
+    m_kerfer.setStartMarker(220500); // 5/16 of the loop: an exact fraction
+    m_kerfer.playSlice(600000);
+    m_kerfer.playSlice(705600);
+    EXPECT_FALSE(loop->isPlaying());
+#ifdef QT_NO_DEBUG
+    EXPECT_TRUE(LogCapture::contains("lies beyond the loop's length"));
+#endif
+    m_kerfer.playSlice(176400); // from the moved start marker
+    EXPECT_EQ(loop->getPlayPos(), 220500u);
+}
+
+TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengths)
+{
+    load(kFrames);
+    const QString tmpl = m_dir + "/quarters.tmst";
+    addPoints({12346, 176400, 400002, 705598});
+    m_kerfer.setStartMarker(1000);
+    m_kerfer.setEndMarker(600000);
+    ASSERT_TRUE(m_kerfer.saveSliceTemplate(tmpl));
+    const Points saved = m_kerfer.getSlicePoints();
+
+    m_kerfer.clearSlicePoints();
+    m_kerfer.setStartMarker(0);
+    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
+    ASSERT_TRUE(m_kerfer.loadSliceTemplate(tmpl));
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), saved);
+    EXPECT_EQ(m_kerfer.getStartMarker(), 1000u);
+    EXPECT_EQ(m_kerfer.getEndMarker(), 600000u);
+
+    m_kerfer.setStartMarker(0);
+    m_kerfer.setEndMarker(705600);
+    m_kerfer.sliceEvenly(4);
+    ASSERT_TRUE(m_kerfer.saveSliceTemplate(tmpl));
+    load(44100, "short.wav");
+    ASSERT_TRUE(m_kerfer.loadSliceTemplate(tmpl));
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({22050, 44100, 66150}));
+    EXPECT_EQ(m_kerfer.getEndMarker(), 88200u);
+
+    // A point that lands beyond this loop's audio is left out.
+    ASSERT_TRUE(TestAudio::writeBytes(tmpl, "<slicetemplate version='1'><markers start='0.5' "
+                                            "end='1'/><point at='0.5'/><point at='1.5'/>"
+                                            "</slicetemplate>"));
+    ASSERT_TRUE(m_kerfer.loadSliceTemplate(tmpl));
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({66150}));
+}
+
+TEST_F(KerferTest, BrokenTemplatesChangeNothing)
+{
+    load(kFrames);
+    const QString tmpl = m_dir + "/t.tmst";
+    EXPECT_FALSE(m_kerfer.saveSliceTemplate(m_dir + "/missing/dir/t.tmst"));
+    addPoints({1000, 2000});
+    m_kerfer.setEndMarker(90000);
+    ASSERT_TRUE(m_kerfer.saveSliceTemplate(tmpl));
+    QFile f(tmpl);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray good = f.readAll();
+    EXPECT_TRUE(good.contains("<slicetemplate version=\"1\">"));
+
+    const QList<QByteArray> broken = {
+        good.left(good.size() / 2),
+        QByteArray("\x00\x01RIFF\xff", 6),
+        "<project version='1'><markers start='0' end='1'/></project>",
+        "<slicetemplate version='2'><markers start='0' end='1'/></slicetemplate>",
+        "<slicetemplate version='1'><point at='0.5'/></slicetemplate>",
+        "<slicetemplate version='1'><markers start='0' end='1'/><point at='x'/></slicetemplate>",
+        "<slicetemplate version='1'><markers start='0' end='nan'/></slicetemplate>",
+        "<slicetemplate version='1'><markers start='0.5' end='0.5'/></slicetemplate>",
+        "<slicetemplate version='1'><markers start='0' end='1'/><pad/></slicetemplate>",
+    };
+    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
+    for (const QByteArray& bytes : broken) {
+        ASSERT_TRUE(TestAudio::writeBytes(tmpl, bytes));
+        LogCapture::clear();
+        EXPECT_FALSE(m_kerfer.loadSliceTemplate(tmpl)) << bytes.constData();
+        EXPECT_TRUE(LogCapture::contains("Not a slice template")) << bytes.constData();
+    }
+    EXPECT_FALSE(m_kerfer.loadSliceTemplate(m_dir + "/absent.tmst"));
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(m_kerfer.getSlicePoints(), Points({1000, 2000}));
+    EXPECT_EQ(m_kerfer.getEndMarker(), 90000u);
+}
+
+} // namespace
