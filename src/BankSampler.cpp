@@ -1,0 +1,270 @@
+#include "BankSampler.h"
+
+#include "Assert.h"
+#include "Slice.h"
+
+#include <QDebug>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+const char* const kNoGroup = "None";
+
+QList<QSharedPointer<Slice>> emptyPads()
+{
+    QList<QSharedPointer<Slice>> pads;
+    pads.reserve(BankSampler::PadCount);
+    for (int i = 0; i < BankSampler::PadCount; ++i)
+        pads.append(QSharedPointer<Slice>());
+    return pads;
+}
+} // namespace
+
+BankSampler::BankSampler() : m_pSampleBank(new QList<QSharedPointer<Slice>>(emptyPads()))
+{
+    // The placeholders keep the names offered by the pad widget present even
+    // while no pad is in them.
+    m_chokeGroups.insert(QStringLiteral("None"), GroupPlaceholder);
+    m_chokeGroups.insert(QStringLiteral("Hi-hats"), GroupPlaceholder);
+    m_chokeGroups.insert(QStringLiteral("Other"), GroupPlaceholder);
+}
+
+BankSampler::~BankSampler()
+{
+    clearBank();
+    delete m_pSampleBank;
+}
+
+void BankSampler::clearBank()
+{
+    QList<QSharedPointer<Slice>> replaced = emptyPads();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        std::swap(*m_pSampleBank, replaced);
+    }
+    waitForPadUsers();
+    replaced.clear();
+}
+
+bool BankSampler::hasSample(int index) const
+{
+    return !m_pSampleBank->value(index).isNull();
+}
+
+QSharedPointer<Slice> BankSampler::getSample(int index) const
+{
+    TMB_ASSERT_TEXT(index >= 0 && index < m_pSampleBank->count(), "index < m_pSampleBank->count()");
+    return m_pSampleBank->at(index);
+}
+
+void BankSampler::loadSample(int index, const QString& fileName, int semitones,
+                             double timeStretchRatio, int loopMode, unsigned long loopStart,
+                             unsigned long loopEnd, float gain, bool reversed,
+                             const QString& chokeGroup)
+{
+    if (index < 0 || index >= PadCount) {
+        qDebug() << "BankSampler: no pad" << index << "for" << fileName;
+        return;
+    }
+
+    QSharedPointer<Slice> old = m_pSampleBank->at(index);
+    if (old)
+        removeFromChokeGroup(index, old->getChokeGroup());
+    // The pad may also be listed where no sample of it says so: entered while
+    // empty, or left over from before clearBank. Such an entry would let
+    // another group choke the new sample.
+    forgetPad(index);
+
+    // Everything that may take long (opening the file, the rebuilds of pitch,
+    // stretch and reverse) happens before the pad list is touched, so the
+    // audio thread keeps rendering the other pads meanwhile.
+    QSharedPointer<Slice> sample(new Slice(fileName));
+    sample->setPitch(semitones);
+    sample->setTimeStretchRatio(timeStretchRatio, static_cast<unsigned>(m_masterTempo));
+    sample->setLoopMode(loopMode);
+    sample->setLoopStart(loopStart);
+    sample->setLoopEnd(loopEnd == 0 ? sample->getLength() : loopEnd);
+    sample->setGain(gain);
+    if (reversed)
+        sample->reverse();
+
+    QSharedPointer<Slice> replaced = sample;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        qSwap((*m_pSampleBank)[index], replaced);
+    }
+    old.clear();
+    waitForPadUsers();
+    replaced.clear();
+
+    addToChokeGroup(index, chokeGroup);
+    emit sampleLoaded(index);
+}
+
+void BankSampler::waitForPadUsers()
+{
+    // A MIDI note that copied a replaced sample before the swap may still be
+    // using it; once it has finished, the last reference, and with it the
+    // destruction, stays on this thread.
+    m_padUseMutex.lock();
+    m_padUseMutex.unlock();
+}
+
+void BankSampler::setSemitone(int index, int semitones)
+{
+    QSharedPointer<Slice> sample = m_pSampleBank->value(index);
+    if (sample)
+        sample->setPitch(semitones);
+}
+
+void BankSampler::setTimeStretchBeats(int index, double beats)
+{
+    QSharedPointer<Slice> sample = m_pSampleBank->value(index);
+    if (sample)
+        sample->stretchToBeats(beats, static_cast<unsigned>(m_masterTempo));
+}
+
+void BankSampler::setMasterTempo(int bpm)
+{
+    m_masterTempo = bpm;
+    qDebug() << "BankSampler: Telling samples to update their lengths...";
+    for (const QSharedPointer<Slice>& sample : qAsConst(*m_pSampleBank)) {
+        if (sample)
+            sample->setTimeStretchRatio(sample->getTimeStretchRatio(), static_cast<unsigned>(bpm));
+    }
+}
+
+int BankSampler::getMasterTempo() const
+{
+    return m_masterTempo;
+}
+
+void BankSampler::addToChokeGroup(int index, const QString& group)
+{
+    qDebug() << "add sample" << index << "to choke group" << group;
+    QSharedPointer<Slice> sample = m_pSampleBank->value(index);
+    if (sample) {
+        removeFromChokeGroup(index, sample->getChokeGroup());
+        sample->setChokeGroup(group);
+    }
+    const quint32 pad = static_cast<quint32>(index);
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
+    // A pad listed twice would only be stopped twice, but the list would grow
+    // with every repeated choice in the pad editor.
+    if (!m_chokeGroups.contains(group, pad))
+        m_chokeGroups.insert(group, pad);
+}
+
+void BankSampler::removeFromChokeGroup(int index, const QString& group)
+{
+    qDebug() << "remove sample" << index << "from choke group" << group;
+    QSharedPointer<Slice> sample = m_pSampleBank->value(index);
+    if (sample)
+        sample->setChokeGroup(QString::fromLatin1(kNoGroup));
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
+    m_chokeGroups.remove(group, static_cast<quint32>(index));
+}
+
+void BankSampler::forgetPad(int index)
+{
+    const quint32 pad = static_cast<quint32>(index);
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
+    for (auto it = m_chokeGroups.begin(); it != m_chokeGroups.end();) {
+        if (it.value() == pad)
+            it = m_chokeGroups.erase(it);
+        else
+            ++it;
+    }
+}
+
+QStringList BankSampler::getChokeGroupNames() const
+{
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
+    return m_chokeGroups.uniqueKeys();
+}
+
+QList<quint32> BankSampler::getChokeGroupPads(const QString& group) const
+{
+    QList<quint32> pads;
+    {
+        std::lock_guard<std::mutex> lock(m_chokeMutex);
+        pads = m_chokeGroups.values(group);
+    }
+    pads.removeAll(GroupPlaceholder);
+    std::sort(pads.begin(), pads.end());
+    return pads;
+}
+
+QSharedPointer<Slice> BankSampler::padSample(int index) const
+{
+    if (index < 0 || index >= PadCount)
+        return QSharedPointer<Slice>();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_pSampleBank->at(index);
+}
+
+void BankSampler::triggerSample(int index)
+{
+    std::lock_guard<std::recursive_mutex> use(m_padUseMutex);
+    QSharedPointer<Slice> sample = padSample(index);
+    if (!sample)
+        return;
+
+    const QString group = sample->getChokeGroup();
+    if (group != QLatin1String(kNoGroup)) {
+        // Collected into a bit set under the map's lock (no allocation on the
+        // audio thread), stopped after it is released.
+        quint32 members = 0;
+        {
+            std::lock_guard<std::mutex> lock(m_chokeMutex);
+            for (auto it = m_chokeGroups.constFind(group);
+                 it != m_chokeGroups.cend() && it.key() == group; ++it) {
+                if (it.value() < static_cast<quint32>(PadCount))
+                    members |= 1u << it.value();
+            }
+        }
+        for (int pad = 0; pad < PadCount; ++pad) {
+            if (members & (1u << pad))
+                stopSample(pad);
+        }
+    }
+    sample->play(true, 0.0, 1.0);
+}
+
+void BankSampler::stopSample(int index)
+{
+    std::lock_guard<std::recursive_mutex> use(m_padUseMutex);
+    QSharedPointer<Slice> sample = padSample(index);
+    if (sample)
+        sample->play(false, 0.0, 1.0);
+}
+
+void BankSampler::handleNote(int note, bool noteOn)
+{
+    std::lock_guard<std::recursive_mutex> use(m_padUseMutex);
+    const int pad = note - FirstNote;
+    QSharedPointer<Slice> sample = padSample(pad);
+    if (!sample)
+        return;
+    if (noteOn) {
+        if (sample->getLoopMode() == 2 && sample->isPlaying())
+            stopSample(pad);
+        else
+            triggerSample(pad);
+    } else if (sample->getLoopMode() == 1) {
+        stopSample(pad);
+    }
+}
+
+void BankSampler::render(float* buffer, unsigned long numSamples)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Stopped pads are asked too: a pad that has just stopped still has the
+    // end of its sound in the resampler, and a stopped, drained pad returns
+    // at once.
+    for (const QSharedPointer<Slice>& sample : qAsConst(*m_pSampleBank)) {
+        if (sample)
+            sample->render(buffer, static_cast<unsigned>(numSamples));
+    }
+}
