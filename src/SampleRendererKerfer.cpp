@@ -1,0 +1,397 @@
+#include "SampleRendererKerfer.h"
+
+#include "Assert.h"
+#include "Kerfer.h"
+#include "Settings.h"
+#include "Slice.h"
+
+#include <QAction>
+#include <QDebug>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+const char* const SampleRendererKerfer::kSaveSliceDirectoryKey = "last_slice_save_path";
+
+namespace {
+
+// Whole pixels of a position, clamped so that far-off positions cannot
+// overflow the conversion.
+int truncX(double x)
+{
+    return static_cast<int>(std::clamp(std::trunc(x), -1.0e6, 1.0e6));
+}
+
+QString wavFilter()
+{
+    return SampleRendererKerfer::tr("WAV files (*.wav)");
+}
+
+QString aiffFilter()
+{
+    return SampleRendererKerfer::tr("AIFF files (*.aif *.aiff)");
+}
+
+// Export writes AIFF only for names ending in a lower-case ".aif" or ".aiff"
+// and WAV for everything else, so the name decides the container: a name
+// without an audio suffix gets the one of the chosen filter, and an upper-case
+// AIFF suffix is lowered so that the file really is what its name says.
+QString withAudioSuffix(const QString& fileName, const QString& selectedFilter)
+{
+    const QFileInfo info(fileName);
+    const QString suffix = info.suffix();
+    const QString lower = suffix.toLower();
+    if (lower == "wav")
+        return fileName;
+    if (lower == "aif" || lower == "aiff")
+        return fileName.left(fileName.size() - suffix.size()) + lower;
+    return fileName + (selectedFilter == aiffFilter() ? ".aif" : ".wav");
+}
+
+} // namespace
+
+SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
+    : SampleRenderer(parent, kerfer ? kerfer->getLoop() : QSharedPointer<Slice>()),
+      m_pKerfer(kerfer)
+{
+    m_dragHerePixmap.load(":draghere.png");
+    setMouseTracking(true);
+
+    m_pContextMenu = new QMenu();
+    m_pActionSliceHere = new QAction(tr("Slice Here"), this);
+    m_pActionDeleteSlicePoint = new QAction(tr("Delete Slice Point"), this);
+    m_pActionSaveSlice = new QAction(tr("Save Slice..."), this);
+    m_pContextMenu->addAction(m_pActionSliceHere);
+    m_pContextMenu->addAction(m_pActionDeleteSlicePoint);
+    m_pContextMenu->addAction(m_pActionSaveSlice);
+    connect(m_pActionSliceHere, &QAction::triggered, this, &SampleRendererKerfer::slotSliceHere);
+    connect(m_pActionDeleteSlicePoint, &QAction::triggered, this,
+            &SampleRendererKerfer::slotDeleteSlicePoint);
+    connect(m_pActionSaveSlice, &QAction::triggered, this,
+            &SampleRendererKerfer::slotSaveSelectedSlice);
+    setBackgroundRole(QPalette::Base);
+}
+
+SampleRendererKerfer::~SampleRendererKerfer()
+{
+    delete m_pContextMenu;
+}
+
+QSize SampleRendererKerfer::minimumSizeHint() const
+{
+    return QSize(100, 100);
+}
+
+unsigned long SampleRendererKerfer::pointTolerance() const
+{
+    // At least one sample: a tolerance of 0 would ask the Kerfer for the
+    // start of the slice instead of the nearest point.
+    const double tolerance = std::trunc(kHitTolerance * double(samplesPerPixel()));
+    return static_cast<unsigned long>(std::clamp(tolerance, 1.0, double(INT_MAX)));
+}
+
+int SampleRendererKerfer::markerX(unsigned long marker) const
+{
+    return truncX(xOfSample(marker));
+}
+
+void SampleRendererKerfer::paintEvent(QPaintEvent*)
+{
+    TMB_ASSERT(m_pKerfer);
+    QPainter painter(this);
+    drawContents(&painter);
+    drawPlayCursor(&painter);
+
+    const int w = width();
+    const int h = height();
+    if (!hasDrawableView()) {
+        painter.setPen(QPen());
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRect(w / 4, h / 3, w / 2, h / 3), 5.0, 5.0);
+        painter.drawPixmap(w / 2 - m_dragHerePixmap.width() / 2,
+                           h / 2 - m_dragHerePixmap.height() / 2, m_dragHerePixmap);
+        return;
+    }
+
+    painter.setPen(QColor(200, 0, 0, 255));
+    const QList<unsigned long> points = m_pKerfer->getSlicePoints();
+    for (unsigned long point : points) {
+        // Points outside the view are not drawn (rather than at the edge).
+        const double x = xOfSample(point);
+        if (x < 0.0 || x > double(w))
+            continue;
+        const int px = static_cast<int>(x);
+        painter.drawLine(px, 0, px, h);
+    }
+
+    if (m_dragX > 0) {
+        painter.setPen(QColor(0, 133, 56, 255));
+        painter.drawLine(m_dragX, 0, m_dragX, h);
+    }
+
+    drawMarker(&painter, m_pKerfer->getStartMarker(), QColor(255, 40, 40, 255), m_startTriangleTop,
+               m_startTriangleBottom);
+    drawMarker(&painter, m_pKerfer->getEndMarker(), QColor(40, 40, 255, 255), m_endTriangleTop,
+               m_endTriangleBottom);
+}
+
+void SampleRendererKerfer::drawMarker(QPainter* painter, unsigned long marker, const QColor& colour,
+                                      QPointF* top, QPointF* bottom)
+{
+    const int w = width();
+    const int h = height();
+    const int x = markerX(marker);
+    painter->setPen(colour);
+    painter->setBrush(colour);
+    painter->drawLine(x, 0, x, h);
+    top[0] = QPointF(std::max(x - 10, 0), 0);
+    top[1] = QPointF(x, 10);
+    top[2] = QPointF(std::min(x + 10, w), 0);
+    bottom[0] = QPointF(std::max(x - 10, 0), h - 1);
+    bottom[1] = QPointF(x, h - 11);
+    bottom[2] = QPointF(std::min(x + 10, w), h - 1);
+    painter->drawPolygon(top, 3, Qt::OddEvenFill);
+    painter->drawPolygon(bottom, 3, Qt::OddEvenFill);
+}
+
+void SampleRendererKerfer::mousePressEvent(QMouseEvent* event)
+{
+    if (!m_pKerfer || !hasDrawableView())
+        return;
+    const QPoint pos = event->pos();
+    const unsigned long sample = sampleAt(pos);
+    m_pressSliceStart = m_pKerfer->getSliceStart(sample, 0);
+    m_nearbyPoint = m_pKerfer->getSliceStart(sample, static_cast<int>(pointTolerance()));
+    const int dS = std::abs(markerX(m_pKerfer->getStartMarker()) - pos.x());
+    const int dE = std::abs(markerX(m_pKerfer->getEndMarker()) - pos.x());
+
+    if (event->button() == Qt::LeftButton) {
+        // A slice point wins over a marker, the start marker over the end marker.
+        if (m_nearbyPoint != 0) {
+            m_draggedPoint = m_nearbyPoint;
+            m_pressPos = pos;
+        } else if (dS <= kHitTolerance) {
+            m_draggingStart = true;
+            m_pressPos = pos;
+        } else if (dE <= kHitTolerance) {
+            m_draggingEnd = true;
+            m_pressPos = pos;
+        } else if (m_pressSliceStart < sliceLength()) {
+            // A point may lie beyond the audio; there is nothing to play there.
+            m_pKerfer->playSlice(m_pressSliceStart);
+        }
+    } else if (event->button() == Qt::RightButton) {
+        m_pActionDeleteSlicePoint->setEnabled(m_nearbyPoint != 0);
+        m_pActionSliceHere->setEnabled(m_nearbyPoint == 0);
+        m_pActionSaveSlice->setEnabled(true);
+        m_contextPos = pos;
+        m_contextSliceStart = m_pressSliceStart;
+        m_pContextMenu->popup(mapToGlobal(pos));
+    }
+}
+
+void SampleRendererKerfer::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_pKerfer || !hasDrawableView())
+        return;
+    const int mouseX = event->pos().x();
+    const double pressX = m_pressPos.x();
+    const double span = double(m_viewEnd - m_viewStart);
+    // x of a position that may lie before sample 0 (marker minus the gap).
+    const auto xOf = [this, span](qint64 sample) {
+        return (double(sample) - double(m_viewStart)) * double(width()) / span;
+    };
+
+    if (m_draggedPoint != 0) {
+        m_dragX = truncX(xOfSample(m_draggedPoint) - pressX + mouseX);
+        update();
+    } else if (m_draggingStart) {
+        m_dragX = truncX(xOfSample(m_pKerfer->getStartMarker()) - pressX + mouseX);
+        const double limit = xOf(qint64(m_pKerfer->getEndMarker()) - kMarkerGap);
+        if (m_dragX >= limit)
+            m_dragX = truncX(limit);
+        if (m_dragX < 0)
+            m_dragX = 0;
+        update();
+    } else if (m_draggingEnd) {
+        m_dragX = truncX(xOfSample(m_pKerfer->getEndMarker()) - pressX + mouseX);
+        const double limit = xOf(qint64(m_pKerfer->getStartMarker()) + kMarkerGap);
+        if (m_dragX <= limit)
+            m_dragX = truncX(limit);
+        if (m_dragX > width())
+            m_dragX = width();
+        update();
+    } else {
+        const unsigned long nearby =
+            m_pKerfer->getSliceStart(sampleAt(event->pos()), static_cast<int>(pointTolerance()));
+        const int dS = std::abs(markerX(m_pKerfer->getStartMarker()) - mouseX);
+        const int dE = std::abs(markerX(m_pKerfer->getEndMarker()) - mouseX);
+        if (nearby == 0 && dS > kHitTolerance && dE > kHitTolerance)
+            unsetCursor();
+        else
+            setCursor(Qt::SplitHCursor);
+    }
+}
+
+void SampleRendererKerfer::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton || !m_pKerfer)
+        return;
+    if (hasDrawableView()) {
+        const int releaseX = event->pos().x();
+        // Unsigned difference read as signed 32 bits: a drag to the left is negative.
+        const qint64 delta = static_cast<qint32>(static_cast<quint32>(sampleAt(event->pos())) -
+                                                 static_cast<quint32>(sampleAt(m_pressPos)));
+        const qint64 length = qint64(sliceLength());
+
+        if (m_draggedPoint != 0) {
+            if (releaseX <= 0 || releaseX > width())
+                m_pKerfer->removeSlicePoint(m_draggedPoint);
+            else
+                m_pKerfer->moveSlicePoint(m_draggedPoint,
+                                          std::max<qint64>(qint64(m_draggedPoint) + delta, 0));
+        } else if (m_draggingStart) {
+            qint64 marker =
+                std::clamp<qint64>(qint64(m_pKerfer->getStartMarker()) + delta, 0, length);
+            marker = std::min(marker, qint64(m_pKerfer->getEndMarker()) - kMarkerGap);
+            // The end marker may sit closer than the gap to sample 0.
+            m_pKerfer->setStartMarker(std::max<qint64>(marker, 0));
+        } else if (m_draggingEnd) {
+            qint64 marker =
+                std::clamp<qint64>(qint64(m_pKerfer->getEndMarker()) + delta, 0, length);
+            marker = std::max(marker, qint64(m_pKerfer->getStartMarker()) + kMarkerGap);
+            m_pKerfer->setEndMarker(marker);
+        }
+    }
+    resetDrag();
+    update();
+}
+
+void SampleRendererKerfer::resetDrag()
+{
+    m_draggedPoint = 0;
+    m_pressPos = QPoint();
+    m_dragX = 0;
+    m_draggingStart = false;
+    m_draggingEnd = false;
+    m_pressSliceStart = 0;
+    m_nearbyPoint = 0;
+}
+
+void SampleRendererKerfer::wheelEvent(QWheelEvent* event)
+{
+    if (!hasDrawableView() || width() <= 0) {
+        event->ignore();
+        return;
+    }
+    const QPoint angle = event->angleDelta();
+    const qint64 start = m_viewStart;
+    const qint64 end = m_viewEnd;
+    const qint64 span = end - start;
+    const qint64 length = qint64(sliceLength());
+    qint64 newStart = start;
+    qint64 newEnd = end;
+
+    if (std::abs(angle.x()) > std::abs(angle.y())) {
+        // Each notch scrolls by 15 % of the visible span.
+        const float shift = -float(angle.x()) * 0.00125f * float(span);
+        newStart = std::max<qint64>(qint64(std::trunc(double(start) + shift)), 0);
+        newEnd = std::min<qint64>(qint64(std::trunc(double(end) + shift)), length);
+    } else if (angle.y() != 0) {
+        const int delta = angle.y();
+        // One notch away from the user narrows the span to e^-0.25 of itself,
+        // and moves the view a fifth of the way towards the mouse.
+        const qint64 d = qint64(std::trunc(std::exp(-delta / 480.0) * double(span))) - span;
+        const double f = delta < 0 ? 0.5 : double(event->position().x()) / double(width());
+        const qint64 anchor = qint64(std::trunc(double(start) + f * double(span)));
+        const qint64 pan =
+            qint64(std::trunc((delta / 120.0 * 0.2) * double(anchor - (span / 2 + start))));
+        newEnd = std::min(end + d / 2 + pan, length);
+        newStart = std::max<qint64>(start - d / 2 + pan, 0);
+    } else {
+        event->ignore();
+        return;
+    }
+
+    setViewStart(long(newStart), true);
+    setViewEnd(long(newEnd), true);
+    event->accept();
+    setWaveformDirty(true);
+    update();
+}
+
+void SampleRendererKerfer::slotSliceHere()
+{
+    if (!m_pKerfer || !hasDrawableView())
+        return;
+    m_pKerfer->addSlicePoint(sampleAt(m_contextPos));
+    update();
+}
+
+void SampleRendererKerfer::slotDeleteSlicePoint()
+{
+    if (!m_pKerfer || m_nearbyPoint == 0)
+        return;
+    m_pKerfer->removeSlicePoint(m_nearbyPoint);
+    update();
+}
+
+QString SampleRendererKerfer::askSliceFileName(const QString& suggestedPath,
+                                               QString* selectedFilter)
+{
+    return QFileDialog::getSaveFileName(this, tr("Save Slice"), suggestedPath,
+                                        wavFilter() + ";;" + aiffFilter(), selectedFilter);
+}
+
+void SampleRendererKerfer::slotSaveSelectedSlice()
+{
+    if (!m_pKerfer)
+        return;
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    if (!loop || loop->getLength() == 0)
+        return;
+    const unsigned long start = m_contextSliceStart;
+    const unsigned long startMarker = m_pKerfer->getStartMarker();
+    // What the Kerfer will write: from the start (or the start marker when it
+    // lies beyond it) to the next point or the end marker. A point beyond the
+    // end marker or the audio would give an empty or backward range.
+    if (start >= loop->getLength() ||
+        std::max(start, startMarker) >= m_pKerfer->getSliceEnd(start)) {
+        qDebug() << "No slice to save at" << start;
+        return;
+    }
+
+    // The number the slice would have in a full export, for the suggested name.
+    int number = 1;
+    for (unsigned long point : m_pKerfer->getSlicePoints())
+        if (point > startMarker && point <= start)
+            ++number;
+    const QFileInfo loopFile(loop->getFilename());
+    QString directory = Settings::instance()->getSetting(kSaveSliceDirectoryKey);
+    if (directory.isEmpty() || !QDir(directory).exists())
+        directory = loopFile.absolutePath();
+    const QString suggested =
+        QDir(directory).filePath(QString("%1_%2.wav").arg(loopFile.completeBaseName()).arg(number));
+
+    QString filter = wavFilter();
+    QString fileName = askSliceFileName(suggested, &filter);
+    if (fileName.isEmpty())
+        return;
+    fileName = withAudioSuffix(fileName, filter);
+
+    if (!m_pKerfer->saveSlice(start, fileName)) {
+        qDebug() << "Slice not saved to" << fileName;
+        return;
+    }
+    const QFileInfo written(fileName);
+    Settings::instance()->setSetting(kSaveSliceDirectoryKey, written.absolutePath());
+    emit sliceSaved(written.absolutePath(), written.fileName());
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "SampleRenderer.h"
+
+#include <QPixmap>
+#include <QPoint>
+#include <QPointF>
+
+class Kerfer;
+class QAction;
+class QMenu;
+
+// The large waveform view of the loop being sliced: slice points, the start
+// and end markers, auditioning by clicking, dragging points and markers, a
+// context menu to add, delete and save slices, and wheel scrolling and zoom.
+// Before a loop is loaded it invites the user to drop a file.
+class SampleRendererKerfer : public SampleRenderer
+{
+    Q_OBJECT
+public:
+    // Pixels within which a press grabs a slice point or a marker.
+    static constexpr int kHitTolerance = 8;
+    // Closest the markers come to each other, in samples.
+    static constexpr long kMarkerGap = 512;
+    // Settings key of the folder the last slice was saved to.
+    static const char* const kSaveSliceDirectoryKey;
+
+    SampleRendererKerfer(QWidget* parent, Kerfer* kerfer);
+    ~SampleRendererKerfer() override;
+
+    QSize minimumSizeHint() const override;
+
+public slots:
+    // Saves the slice under the last right-click, asking for the file name.
+    void slotSaveSelectedSlice();
+    void slotSliceHere();
+    void slotDeleteSlicePoint();
+
+signals:
+    // A slice was written to fileName in the folder baseFilePath (the same
+    // arguments as the main window's status bar message).
+    void sliceSaved(QString baseFilePath, QString fileName);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+    // Asks where to save a slice, starting at suggestedPath; an empty result
+    // means the user cancelled. selectedFilter receives the chosen filter.
+    virtual QString askSliceFileName(const QString& suggestedPath, QString* selectedFilter);
+
+    // Slice-point tolerance in samples at the current zoom.
+    unsigned long pointTolerance() const;
+    // x of a marker as drawn (truncated).
+    int markerX(unsigned long marker) const;
+
+    Kerfer* m_pKerfer = nullptr;
+    unsigned long m_pressSliceStart = 0;
+    unsigned long m_nearbyPoint = 0;
+    unsigned long m_draggedPoint = 0;
+    QPoint m_contextPos;
+    // Start of the slice under the context position: kept apart from the
+    // press fields, which a later click resets before the menu is used.
+    unsigned long m_contextSliceStart = 0;
+    int m_dragX = 0;
+    bool m_draggingStart = false;
+    bool m_draggingEnd = false;
+    QPoint m_pressPos;
+    QPointF m_startTriangleTop[3];
+    QPointF m_startTriangleBottom[3];
+    QPointF m_endTriangleTop[3];
+    QPointF m_endTriangleBottom[3];
+    QMenu* m_pContextMenu = nullptr;
+    QAction* m_pActionSliceHere = nullptr;
+    QAction* m_pActionDeleteSlicePoint = nullptr;
+    QAction* m_pActionSaveSlice = nullptr;
+    QPixmap m_dragHerePixmap;
+
+private:
+    void drawMarker(QPainter* painter, unsigned long marker, const QColor& colour, QPointF* top,
+                    QPointF* bottom);
+    void resetDrag();
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QGLWidget>
+#include <QPixmap>
+#include <QPoint>
+#include <QString>
+
+class Kerfer;
+class SampleRenderer;
+
+// The thin strip above the slice editing view, drawn in that view's
+// coordinates. Upper half: a time ruler; a click plays from there to the end of
+// the slice. Lower half: the slice points, the slice under the mouse and the
+// looped region; a click loops that slice or stops its loop.
+class TransportBar : public QGLWidget
+{
+    Q_OBJECT
+public:
+    // Spacing of the ruler ticks for the view, and the unit of their labels.
+    struct RulerScale
+    {
+        // Samples between ticks; 0 when there is no ruler to draw.
+        qint32 step = 0;
+        bool milliseconds = false;
+    };
+
+    TransportBar(QWidget* parent, Kerfer* kerfer, SampleRenderer* view);
+
+    RulerScale rulerScale() const;
+    // Label of a tick at the given time, e.g. "1.5s" or "12.0ms".
+    static QString rulerLabel(float seconds, bool milliseconds);
+    QPoint getHoverPos() const { return m_hoverPos; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    // Fills the lower half between two positions and centres the loop picture
+    // in it when it fits.
+    void drawSliceBand(QPainter* painter, unsigned long start, unsigned long end,
+                       const QColor& colour);
+    void drawRuler(QPainter* painter, const RulerScale& scale);
+
+    Kerfer* m_pKerfer;
+    SampleRenderer* m_pView;
+    QPoint m_hoverPos;
+    QPixmap m_loopPixmap;
+};
