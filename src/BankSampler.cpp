@@ -4,12 +4,38 @@
 #include "Slice.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QDomDocument>
+#include <QDomElement>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <utility>
 
 namespace {
 const char* const kNoGroup = "None";
+
+// The fewest digits that read back as the same float.
+QString floatText(float value)
+{
+    for (int digits = 6; digits < 9; ++digits) {
+        const QString text = QString::number(static_cast<double>(value), 'g', digits);
+        if (text.toFloat() == value)
+            return text;
+    }
+    return QString::number(static_cast<double>(value), 'g', 9);
+}
+
+// The fewest digits that read back as the same double.
+QString doubleText(double value)
+{
+    for (int digits = 15; digits < 17; ++digits) {
+        const QString text = QString::number(value, 'g', digits);
+        if (text.toDouble() == value)
+            return text;
+    }
+    return QString::number(value, 'g', 17);
+}
 
 QList<QSharedPointer<Slice>> emptyPads()
 {
@@ -266,5 +292,70 @@ void BankSampler::render(float* buffer, unsigned long numSamples)
     for (const QSharedPointer<Slice>& sample : qAsConst(*m_pSampleBank)) {
         if (sample)
             sample->render(buffer, static_cast<unsigned>(numSamples));
+    }
+}
+
+void BankSampler::writeXml(const QString& projectDir, QDomDocument& document,
+                           QDomElement& parent) const
+{
+    QDomElement bank = document.createElement(QStringLiteral("BankSampler"));
+    parent.appendChild(bank);
+    const QDir dir(projectDir);
+    // The pad list changes only on this thread, so it is read without the lock.
+    for (int index = 0; index < m_pSampleBank->count(); ++index) {
+        const QSharedPointer<Slice> sample = m_pSampleBank->at(index);
+        if (!sample)
+            continue;
+        QDomElement element = document.createElement(QStringLiteral("Sample"));
+        bank.appendChild(element);
+        const QString file = QFileInfo(sample->getFilename()).absoluteFilePath();
+        element.setAttribute(QStringLiteral("filename"), dir.relativeFilePath(file));
+        element.setAttribute(QStringLiteral("index"), index);
+        element.setAttribute(QStringLiteral("semitone"), sample->getPitch());
+        element.setAttribute(QStringLiteral("timestretchratio"),
+                             doubleText(sample->getTimeStretchRatio()));
+        element.setAttribute(QStringLiteral("loopmode"), sample->getLoopMode());
+        element.setAttribute(QStringLiteral("loopstart"), QString::number(sample->getLoopStart()));
+        element.setAttribute(QStringLiteral("loopend"), QString::number(sample->getLoopEnd()));
+        element.setAttribute(QStringLiteral("gain"), floatText(sample->getGain()));
+        element.setAttribute(QStringLiteral("reversed"), sample->isReversed() ? 1 : 0);
+        element.setAttribute(QStringLiteral("chokegroup"), sample->getChokeGroup());
+    }
+}
+
+void BankSampler::readXml(const QDomElement& element, const QString& projectDir)
+{
+    clearBank();
+    const QDir dir(projectDir);
+    for (QDomNode node = element.firstChild(); !node.isNull(); node = node.nextSibling()) {
+        if (!node.isElement())
+            continue;
+        const QDomElement sample = node.toElement();
+        if (sample.tagName() != QLatin1String("Sample"))
+            continue;
+        // Text that is not a number reads as 0, as it always has.
+        const QString filename = sample.attribute(QStringLiteral("filename"));
+        const int index = sample.attribute(QStringLiteral("index")).toInt();
+        if (index < 0 || index >= PadCount) {
+            qDebug() << "Project: no pad" << index << "for" << filename << "- skipped";
+            continue;
+        }
+        const int semitone = sample.attribute(QStringLiteral("semitone"), "0").toInt();
+        const double ratio = sample.attribute(QStringLiteral("timestretchratio"), "1.0").toDouble();
+        const int loopMode = sample.attribute(QStringLiteral("loopmode"), "0").toInt();
+        const unsigned long loopStart =
+            sample.attribute(QStringLiteral("loopstart"), "0").toULong();
+        const unsigned long loopEnd = sample.attribute(QStringLiteral("loopend"), "0").toULong();
+        const float gain = sample.attribute(QStringLiteral("gain"), "1.0").toFloat();
+        const bool reversed = sample.attribute(QStringLiteral("reversed"), "0").toInt() != 0;
+        const QString group = sample.attribute(QStringLiteral("chokegroup"), kNoGroup);
+        // Relative to the project's folder; a hand-written absolute name is
+        // taken as it stands.
+        const QString path = dir.filePath(filename);
+        loadSample(index, path, semitone, ratio, loopMode, loopStart, loopEnd, gain, reversed,
+                   group);
+        const QSharedPointer<Slice> loaded = m_pSampleBank->at(index);
+        if (!loaded || loaded->getLength() == 0)
+            qDebug() << "Project: could not load pad" << index << "from" << path;
     }
 }

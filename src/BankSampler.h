@@ -9,6 +9,8 @@
 
 #include <mutex>
 
+class QDomDocument;
+class QDomElement;
 class Slice;
 
 // The sixteen sampler pads. Each pad holds one Slice loaded from a file with
@@ -73,6 +75,14 @@ public:
     // Adds every playing pad (and the tail of a pad that has just stopped)
     // into the interleaved stereo buffer.
     void render(float* buffer, unsigned long numSamples);
+
+    // Project files: appends a "BankSampler" element to parent with one
+    // "Sample" element per loaded pad, file names relative to projectDir.
+    void writeXml(const QString& projectDir, QDomDocument& document, QDomElement& parent) const;
+    // Empties every pad, then loads the pads the element lists (file names
+    // relative to projectDir). An index outside the bank is skipped; a sample
+    // that cannot be read is logged and the other pads load.
+    void readXml(const QDomElement& element, const QString& projectDir);
 
 signals:
     void sampleLoaded(int index);

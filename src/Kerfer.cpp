@@ -407,10 +407,36 @@ void Kerfer::render(float* buffer, unsigned numSamples)
 
 bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
 {
-    Q_UNUSED(startSample);
-    // Writing comes with export (the loop's save); until then nothing is written.
-    qDebug() << "Saving a slice is not available yet:" << fileName;
-    return false;
+    QSharedPointer<Slice> loop;
+    quint32 start = 0;
+    quint32 end = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        if (!hasAudio()) {
+            qDebug() << "Slice not saved, no loop loaded:" << fileName;
+            return false;
+        }
+        loop = m_pLoop;
+        const quint32 sample = static_cast<quint32>(startSample);
+        end = roundDownToEven(m_endMarker);
+        for (unsigned long point : qAsConst(m_slicePoints)) {
+            if (point > sample) {
+                end = static_cast<quint32>(point);
+                break;
+            }
+        }
+        start = std::max(roundDownToEven(sample), m_startMarker);
+        // Points and the end marker may lie beyond the audio; what lies
+        // there is not part of the slice.
+        end = std::min(end, roundDownToEven(loop->getLength()));
+    }
+    if (start >= end) {
+        qDebug() << "Slice not saved, it holds no audio:" << fileName << start << end;
+        return false;
+    }
+    // Written without the Kerfer's mutex: the loop pointer is our own
+    // reference, and the audio thread renders the loop through this mutex.
+    return loop->save(fileName, start, end);
 }
 
 bool Kerfer::saveSliceTemplate(const QString& fileName)

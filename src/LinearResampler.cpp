@@ -13,18 +13,37 @@ namespace {
 const unsigned kStackSamples = 16384;
 } // namespace
 
+float LinearResampler::ratioOf(int semitones, float rate)
+{
+    const float s = 1.0f / 12.0f;
+    return static_cast<float>(
+        static_cast<double>(rate) *
+        std::pow(2.0, static_cast<double>(static_cast<float>(semitones) * s)));
+}
+
+unsigned LinearResampler::sourceSamples(unsigned numSamples, int semitones, float rate)
+{
+    numSamples -= numSamples % 2;
+    const float wanted = std::ceil(static_cast<float>(numSamples) * ratioOf(semitones, rate));
+    // A negative (or NaN) ratio asks for nothing.
+    if (!(wanted > 0.0f))
+        return 0;
+    // Beyond 32 bits no slice could deliver it anyway.
+    if (wanted >= 4294967040.0f)
+        return 4294967040u;
+    // An odd count would leave the slice's position between the channels of a
+    // frame, and every later block would come out with left and right swapped.
+    const unsigned count = static_cast<unsigned>(wanted);
+    return count + count % 2;
+}
+
 unsigned LinearResampler::process(float* out, unsigned numSamples, int semitones, float rate,
                                   const QSharedPointer<Slice>& slice)
 {
     // Whole frames only: the last frame written must fit in out.
     numSamples -= numSamples % 2;
-    const float s = 1.0f / 12.0f;
-    const float ratio =
-        static_cast<float>(static_cast<double>(rate) *
-                           std::pow(2.0, static_cast<double>(static_cast<float>(semitones) * s)));
-    const float wanted = std::ceil(static_cast<float>(numSamples) * ratio);
-    // A negative (or NaN) ratio asks for nothing.
-    const unsigned count = wanted > 0.0f ? static_cast<unsigned>(wanted) : 0u;
+    const float ratio = ratioOf(semitones, rate);
+    const unsigned count = sourceSamples(numSamples, semitones, rate);
     if (count == 0)
         return 0;
 

@@ -15,4 +15,11 @@ public:
     // when the slice rendered nothing.
     static unsigned process(float* out, unsigned numSamples, int semitones, float rate,
                             const QSharedPointer<Slice>& slice);
+    // Source samples one process call pulls from the slice for numSamples
+    // output samples: ceil(numSamples * ratio), rounded up to a whole frame so
+    // that the slice's play position stays on a frame boundary.
+    static unsigned sourceSamples(unsigned numSamples, int semitones, float rate);
+
+private:
+    static float ratioOf(int semitones, float rate);
 };

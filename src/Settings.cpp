@@ -186,8 +186,10 @@ bool Settings::save()
 
     // Written beside the old file and renamed over it only when complete, so a
     // crash or a full disk leaves the previous settings.xml as it was.
+    // Unbuffered: a write that fails while Qt flushes its buffer on commit
+    // goes unnoticed, and a truncated file would replace the old one.
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
         return false;
     }

@@ -1,15 +1,22 @@
 #include "Slice.h"
 
+#include "Align.h"
 #include "Assert.h"
 #include "AudioCache.h"
 #include "AudioFile.h"
 #include "AudioFileAudioDecoder.h"
+#include "LinearResampler.h"
 #include "SoundTouchResampler.h"
 
 #include <QDebug>
+#include <QSaveFile>
+#include <QThread>
+
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -116,7 +123,7 @@ Slice::Slice(const QString& fileName)
 
 Slice::Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
              const QSharedPointer<AudioCache>& audioCache, int sampleRate,
-             unsigned long /*startSample*/, unsigned long length)
+             unsigned long startSample, unsigned long length)
 {
     setDefaults();
     qDebug() << "Slice from source slice ctor (UNSAFE)";
@@ -124,6 +131,7 @@ Slice::Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
         m_pAudioBuffer = audioBuffer;
     m_pAudioCache = audioCache;
     m_sampleRate = sampleRate;
+    m_audioOffset = static_cast<quint32>(startSample);
     m_pResampler->prepare(playbackRate());
     m_length = static_cast<quint32>(length);
     m_endSample = m_length;
@@ -158,6 +166,7 @@ void Slice::setDefaults()
     m_pResampledBuffer = QSharedPointer<std::vector<float>>::create();
     m_sampleRate = 0;
     m_length = 0;
+    m_audioOffset = 0;
     m_playPosOffset = 0;
     m_endSample = 0;
     m_loopMode = 0;
@@ -398,6 +407,12 @@ void Slice::appendSamples(const float* samples, unsigned count)
     m_loopEnd = m_length;
 }
 
+void Slice::reserveSamples(unsigned long count)
+{
+    Locker lock(m_mutex);
+    m_pAudioBuffer->reserve(count);
+}
+
 void Slice::clear()
 {
     Locker lock(m_mutex);
@@ -550,11 +565,121 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
 
 bool Slice::save(const QString& fileName, unsigned long startSample, unsigned long endSample)
 {
-    // Writing slices to files comes with export; until then nothing is
-    // written and the caller learns so.
-    qDebug() << "Slice::save not available, nothing written to" << fileName << "samples"
-             << startSample << "to" << endSample;
-    return false;
+    // The fill is waited for without the slice's mutex, so playback of this
+    // slice goes on meanwhile. Until the fill reaches it, audio reads as
+    // silence, and an export made right after loading would keep that silence.
+    const QSharedPointer<AudioCache> cache = getAudioCache();
+    if (cache && !cache->isFilled()) {
+        qDebug() << "Waiting for" << getFilename() << "to be decoded before saving";
+        while (!cache->isFilled())
+            QThread::msleep(2);
+    }
+
+    Locker lock(m_mutex);
+    qDebug() << "Saving" << fileName << "with start @" << startSample << " and end @" << endSample;
+    if (endSample == 0)
+        endSample = m_length - m_length % 2;
+    TMB_ASSERT(startSample % 2 == 0 && endSample % 2 == 0);
+    // A pad whose file could not be read has nothing to write.
+    if (startSample >= endSample) {
+        qDebug() << "Nothing to save in" << fileName;
+        return false;
+    }
+
+    SF_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.samplerate = 44100;
+    info.channels = 2;
+    // Compared case-sensitively, as the names the export actions build are.
+    const bool aiff =
+        fileName.endsWith(QLatin1String(".aiff")) || fileName.endsWith(QLatin1String(".aif"));
+    info.format = (aiff ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    if (!sf_format_check(&info)) {
+        qDebug() << "Invalid file format for" << fileName;
+        return false;
+    }
+
+    // Written under a temporary name beside the target and renamed over it
+    // only once complete: a full disk or a crash never leaves a truncated file,
+    // and an existing file is not lost before its replacement exists.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qDebug() << "Error opening file" << fileName << file.errorString();
+        return false;
+    }
+    SNDFILE* sndFile = sf_open_fd(file.handle(), SFM_WRITE, &info, SF_FALSE);
+    if (!sndFile) {
+        qDebug() << "Error opening file" << fileName << sf_strerror(nullptr);
+        file.cancelWriting();
+        return false;
+    }
+    // Beyond full scale becomes full scale instead of wrapping around.
+    sf_command(sndFile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+
+    const unsigned kBlock = 512;
+    float* work = static_cast<float*>(AlignedMalloc(kBlock * sizeof(float), 16));
+
+    const quint32 start = static_cast<quint32>(startSample);
+    const quint32 end = static_cast<quint32>(endSample);
+    const quint32 length = end - start;
+    qDebug() << "start sample:" << start << "length:" << length;
+
+    QSharedPointer<Slice> piece(
+        new Slice(m_pAudioBuffer, m_pAudioCache, m_sampleRate, m_audioOffset, m_length));
+    piece->playRange(start, end);
+
+    // A take recorded in memory was recorded at the working rate.
+    const float rate =
+        m_sampleRate > 0 ? static_cast<float>(m_sampleRate) * (1.0f / 44100.0f) : 1.0f;
+    // Source samples of the range not yet pulled. A one-shot pass fills the
+    // block that reaches its end with audio from the slice's start, so each
+    // block asks for no more output than the rest of the range can give.
+    quint32 remaining = length;
+    quint64 total = 0;
+    bool failed = false;
+    for (;;) {
+        unsigned request = kBlock;
+        while (request > 0 && LinearResampler::sourceSamples(request, 0, rate) > remaining)
+            request -= 2;
+        if (request == 0)
+            break;
+        std::memset(work, 0, kBlock * sizeof(float));
+        const unsigned got = LinearResampler::process(work, request, 0, rate, piece);
+        if (got == 0)
+            break;
+        remaining -= LinearResampler::sourceSamples(request, 0, rate);
+        const sf_count_t written = sf_write_float(sndFile, work, got);
+        total += static_cast<quint64>(std::max<sf_count_t>(written, 0));
+        if (written != static_cast<sf_count_t>(got)) {
+            failed = true;
+            break;
+        }
+    }
+    qDebug() << "wrote" << total << "samples";
+
+    AlignedFree(work);
+    if (sf_close(sndFile) != 0)
+        failed = true;
+    if (failed) {
+        qDebug() << "Failed to write" << fileName;
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        qDebug() << "Failed to write" << fileName << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void Slice::playRange(quint32 start, quint32 end)
+{
+    Locker lock(m_mutex);
+    // Set directly rather than through play(): fractions of the length do not
+    // always give the exact position back once multiplied out again.
+    m_playPosOffset = start;
+    m_endSample = end;
+    m_playing = true;
 }
 
 void Slice::rebuild()
@@ -581,18 +706,21 @@ void Slice::mixAudio(quint32 index, float* out, unsigned count, float gain, quin
     if (index >= limit)
         return;
     count = std::min<quint32>(count, limit - index);
+    const unsigned long source = static_cast<unsigned long>(m_audioOffset) + index;
     if (m_pAudioCache) {
-        m_pAudioCache->mixSamples(index, out, count, gain);
+        m_pAudioCache->mixSamples(source, out, count, gain);
         return;
     }
-    const float* source = m_pAudioBuffer->data() + index;
+    const float* samples = m_pAudioBuffer->data() + source;
     for (unsigned i = 0; i < count; ++i)
-        out[i] = source[i] * gain + out[i];
+        out[i] = samples[i] * gain + out[i];
 }
 
 quint32 Slice::readableLength() const
 {
-    if (m_pAudioCache)
-        return static_cast<quint32>(std::min<unsigned long>(m_length, m_pAudioCache->getLength()));
-    return static_cast<quint32>(std::min<std::size_t>(m_length, m_pAudioBuffer->size()));
+    const unsigned long available =
+        m_pAudioCache ? m_pAudioCache->getLength() : m_pAudioBuffer->size();
+    if (available <= m_audioOffset)
+        return 0;
+    return static_cast<quint32>(std::min<unsigned long>(m_length, available - m_audioOffset));
 }

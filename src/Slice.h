@@ -32,8 +32,10 @@ public:
     // length; the cache fills in the background and reads as silence until then.
     // A length of 0 afterwards means the file could not be loaded.
     explicit Slice(const QString& fileName);
-    // Shares another slice's audio without copying it. startSample is not used:
-    // positions index the shared audio from its sample 0.
+    // Shares another slice's audio without copying it (the pieces that export
+    // writes). Position p of the new slice is sample startSample + p of the
+    // shared audio, so the piece plays, measures and saves as itself. Reversing
+    // such a piece would reverse the whole shared audio under it; nothing does.
     Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
           const QSharedPointer<AudioCache>& audioCache, int sampleRate, unsigned long startSample,
           unsigned long length);
@@ -92,6 +94,9 @@ public:
     // Appends recorded samples to the sample buffer; the loop end follows the
     // length. Emits nothing.
     void appendSamples(const float* samples, unsigned count);
+    // Makes room for count samples in the sample buffer, so that appending up
+    // to that length never reallocates (a recorder appends on the audio thread).
+    void reserveSamples(unsigned long count);
     // Empties the sample buffer; length, loop region and play position become 0.
     void clear();
 
@@ -105,8 +110,13 @@ public:
     // into out. Returns numSamples, or 0 when the slice is not playing.
     unsigned renderRaw(float* out, unsigned numSamples);
 
-    // Writes samples startSample .. endSample - 1 (end 0: the length) to an
-    // audio file. Comes with export; until then it writes nothing.
+    // Writes samples startSample .. endSample - 1 (end 0: the length) as
+    // 16-bit PCM at 44100 Hz, converted from the slice's own rate; AIFF when
+    // the name ends in ".aiff" or ".aif", WAV otherwise. The slice's pitch,
+    // stretch, gain and loop settings do not apply. Waits for the background
+    // fill first, so the file never holds silence for audio not yet decoded.
+    // An existing file is replaced only by a complete new one. Both positions
+    // must be even and start below the end.
     bool save(const QString& fileName, unsigned long startSample, unsigned long endSample);
 
 signals:
@@ -122,6 +132,8 @@ private:
     // ratio (which is how they reach playback), then rewinds.
     void rebuild();
     void resetPlayPos();
+    // Starts a one-shot pass over exactly start .. end - 1.
+    void playRange(quint32 start, quint32 end);
     // Source rate / working rate, as the resampler converts it.
     float playbackRate() const;
     // Mixes count samples of the audio from index on; from limit on (the end
@@ -138,6 +150,9 @@ private:
     QSharedPointer<std::vector<float>> m_pResampledBuffer;
     int m_sampleRate = 0;
     quint32 m_length = 0;
+    // Where position 0 lies in the audio; non-zero only for a piece sharing
+    // another slice's audio.
+    quint32 m_audioOffset = 0;
     quint32 m_playPosOffset = 0;
     quint32 m_endSample = 0;
     int m_loopMode = 0;

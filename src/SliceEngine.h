@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QList>
+#include <QSharedPointer>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+class AudioOutputDevice;
+class BankSampler;
+class Kerfer;
+class LoopingSamplerBank;
+class MidiInputDevice;
+class Slice;
+class StreamingAudioFile;
+
+// Owns everything that makes sound: the loop being sliced, the sampler pads,
+// the loop recorders, the file preview, and the MIDI input and audio output
+// devices. The output device's callback calls render once per hardware
+// buffer; the rest runs on the user-interface thread. The engine is also the
+// entry point for project files and exports.
+//
+// The engine mutex is held for every render cycle and by the few operations
+// that change what a cycle walks (preview, new project, MIDI device) and by
+// the loop export. Lock order: this mutex, then a component's, then a
+// Slice's, then a cache's.
+class SliceEngine
+{
+public:
+    // Builds the pads, the Kerfer and the recorders, then opens MIDI input
+    // and last the audio output; from then on the audio thread renders.
+    SliceEngine();
+    // Saves the settings, closes the audio output (no render after that),
+    // then the MIDI input, then destroys the components.
+    ~SliceEngine();
+
+    SliceEngine(const SliceEngine&) = delete;
+    SliceEngine& operator=(const SliceEngine&) = delete;
+
+    // Adds everything that plays into buffer (which the caller has cleared):
+    // MIDI first, then the loop, the pads, the recorders' recording pass and
+    // playback, and the preview. No gain, no clipping. Requests of any even
+    // size are served, in pieces the components accept.
+    void render(float* buffer, unsigned long numSamples);
+
+    Kerfer* getKerfer() const { return m_pKerfer; }
+    BankSampler* getBankSampler() const { return m_pBankSampler; }
+    LoopingSamplerBank* getLoopingSamplerBank() const { return m_pLoopingSamplerBank; }
+    // Null when no device is open.
+    AudioOutputDevice* getAudioOutputDevice() const { return m_pAudioOutputDevice; }
+
+    // The tempo of projects and of the pads' time stretch.
+    void setBPM(int bpm);
+    unsigned getBPM() const { return m_bpm; }
+
+    // Empties every pad; the loop, its slice points and the tempo stay.
+    void newProject();
+    // Replaces the preview by the file (a file that cannot be read previews
+    // as silence). The file is opened before the audio thread is held up.
+    void playPreview(const QString& path);
+
+    // Device changes from the preferences: close, then open, each.
+    void openAudioDevice();
+    void closeAudioDevice();
+    void openMidiDevice();
+    void closeMidiDevice();
+
+    // Project files (.tmx, appended when the path lacks it in any case): the
+    // tempo and the pads. Failures are logged; an existing project is
+    // replaced only by a complete new file. True when written or applied.
+    bool saveProject(QString path);
+    bool loadProject(const QString& path);
+
+    // Rebuilds the export list from the Kerfer: one piece per slice between
+    // the markers, in order, each sharing the loop's audio. Every export that
+    // works on the list rebuilds it first.
+    void updateExportList();
+    QList<QSharedPointer<Slice>> getExportList() const { return m_exportList; }
+
+    // Writes every slice of the loop as "<base>_<n>.<suffix>" beside path,
+    // n counting from 1. Returns the files written.
+    QStringList exportSlices(const QString& path);
+    bool exportSlice(Slice* slice, const QString& fileName);
+    // Loads the file into a pad with the default pad settings.
+    void exportToPad(int padIndex, const QString& fileName);
+    // Renders what the engine plays for the length of the loop (between the
+    // markers) into a 32-bit float WAV file, advancing everything that plays
+    // as playback would. The audio output waits meanwhile.
+    bool exportLoop(const QString& fileName);
+
+private:
+    // One cycle with the mutex held, split into pieces of at most
+    // kMaxRenderSamples.
+    void renderLocked(float* buffer, unsigned long numSamples);
+
+    AudioOutputDevice* m_pAudioOutputDevice = nullptr;
+    MidiInputDevice* m_pMidiInputDevice = nullptr;
+    QList<QSharedPointer<Slice>> m_exportList;
+    BankSampler* m_pBankSampler = nullptr;
+    LoopingSamplerBank* m_pLoopingSamplerBank = nullptr;
+    Kerfer* m_pKerfer = nullptr;
+    unsigned m_bpm = 120;
+    // A standard mutex rather than QMutex: ThreadSanitizer sees its ordering.
+    std::mutex m_mutex;
+    StreamingAudioFile* m_pPreview = nullptr;
+};
