@@ -1,0 +1,436 @@
+#include "SamplerPadWidget.h"
+
+#include "BankSampler.h"
+#include "EngineTestSupport.h"
+#include "LogCapture.h"
+#include "LoopEditorWidget.h"
+#include "Settings.h"
+#include "TimeStretchWidget.h"
+#include "ViewTestSupport.h"
+
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMimeData>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QUrl>
+
+#include <memory>
+#include <thread>
+
+using namespace ViewTest;
+
+namespace {
+
+// Half a second of a sine, so a triggered pad keeps playing while a test looks.
+const long kPadFrames = 22050;
+
+// Replaces the file dialog by a given answer and records how it was asked.
+class TestPad : public SamplerPadWidget
+{
+public:
+    using SamplerPadWidget::SamplerPadWidget;
+
+    QString answer;
+    QStringList askedIn;
+    QMenu* menu() const { return m_pContextMenu; }
+    QAction* reverseAction() const { return m_pActionReverse; }
+
+protected:
+    QString askSampleFileName(const QString& startDirectory) override
+    {
+        askedIn.append(startDirectory);
+        return answer;
+    }
+};
+
+class SamplerPadWidgetTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = TestAudio::scratchDir(testName());
+        EngineTestSupport::useFreshSettings(m_dir + "/data");
+    }
+    void TearDown() override
+    {
+        m_pads.clear();
+        Settings::resetInstanceForTests();
+    }
+
+    QString writeSample(const QString& name)
+    {
+        const QString path = m_dir + "/" + name;
+        EXPECT_TRUE(TestAudio::writeFile(path, kPadFrames, 2, 44100,
+                                         SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                                         TestAudio::sine(441.0, 44100)));
+        return path;
+    }
+    TestPad* makePad(int index)
+    {
+        m_pads.push_back(std::make_unique<TestPad>(nullptr, &m_bank, index));
+        TestPad* pad = m_pads.back().get();
+        pad->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(pad));
+        keepGlDriverLoaded();
+        return pad;
+    }
+    // A pad that holds a filled sample, loaded the way the UI loads.
+    TestPad* loadedPad(int index, const QString& name = "kick.wav")
+    {
+        TestPad* pad = makePad(index);
+        m_bank.loadSample(index, writeSample(name), 0, 1.0, 0, 0, 0, 1.0f, false, "None");
+        waitForFill(m_bank.getSample(index));
+        return pad;
+    }
+
+    template <typename T> static T* child(QWidget* pad, const char* name)
+    {
+        T* widget = pad->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    static QStackedWidget* pages(QWidget* pad)
+    {
+        return child<QStackedWidget>(pad, "stackedWidget");
+    }
+    static void clickButton(QWidget* pad, const char* name)
+    {
+        QTest::mouseClick(child<QAbstractButton>(pad, name), Qt::LeftButton);
+    }
+    static void clickItem(QListWidget* list, const QString& text)
+    {
+        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1) << text.toStdString();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(items.first()).center());
+    }
+    // Properties, then the named property page.
+    static void openPage(QWidget* pad, const QString& item)
+    {
+        clickButton(pad, "pushButtonProperties");
+        clickItem(child<QListWidget>(pad, "PropertiesListWidget"), item);
+    }
+    // Left press and release on the pad's face.
+    static void click(QWidget* pad)
+    {
+        QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
+        QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    }
+    bool playing(int index) { return m_bank.getSample(index)->isPlaying(); }
+
+    QString m_dir;
+    BankSampler m_bank;
+    std::vector<std::unique_ptr<TestPad>> m_pads;
+};
+
+TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileAndShowsTheLoadedName)
+{
+    TestPad* pad = makePad(0);
+    auto* properties = child<QPushButton>(pad, "pushButtonProperties");
+    auto* name = child<QLabel>(pad, "labelName");
+    EXPECT_FALSE(properties->isEnabled());
+    Settings::instance()->setSetting("last_load_path", m_dir + "/elsewhere");
+
+    // Cancelled: nothing changes, and nothing plays on the empty pad.
+    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_EQ(pad->askedIn, QStringList{m_dir + "/elsewhere"});
+    EXPECT_FALSE(m_bank.hasSample(0));
+    EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/elsewhere");
+
+    QDir().mkpath(m_dir + "/sounds");
+    pad->answer = writeSample("sounds/a_very_long_sample_name.wav");
+    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(m_bank.hasSample(0));
+    const QSharedPointer<Slice> sample = m_bank.getSample(0);
+    EXPECT_EQ(sample->getFilename(), pad->answer);
+    EXPECT_EQ(sample->getChokeGroup(), "None");
+    EXPECT_EQ(sample->getLoopEnd(), sample->getLength());
+    EXPECT_EQ(name->text(), "a_very_lon...");
+    EXPECT_TRUE(properties->isEnabled());
+    EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/sounds");
+
+    // Loaded: a press on the waveform (which passes it on) plays instead of asking.
+    waitForFill(sample);
+    auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
+    ASSERT_NE(view, nullptr);
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(pad->askedIn.size(), 2);
+    EXPECT_TRUE(sample->isPlaying());
+
+    EXPECT_EQ(SamplerPadWidget::padName("/x/abcdefghij.wav"), "abcdefghij");
+    EXPECT_EQ(SamplerPadWidget::padName("/x/my.kick.aif"), "my.kick");
+}
+
+TEST_F(SamplerPadWidgetTest, DropLoadsTheFirstLocalFile)
+{
+    TestPad* pad = makePad(2);
+    const QString path = writeSample("snare.wav");
+    // A drop reaches the widget that accepted the drag's entry.
+    const auto drop = [pad](const QList<QUrl>& urls) {
+        QMimeData data;
+        data.setUrls(urls);
+        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(pad, &enter);
+        EXPECT_TRUE(enter.isAccepted());
+        QDropEvent drop(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(pad, &drop);
+    };
+    LogCapture::clear();
+    drop({QUrl("http://example.invalid/x.wav")});
+    EXPECT_TRUE(LogCapture::contains("Dropped URL:"));
+    EXPECT_FALSE(m_bank.hasSample(2));
+
+    drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(m_dir + "/other.wav")});
+    ASSERT_TRUE(m_bank.hasSample(2));
+    EXPECT_EQ(m_bank.getSample(2)->getFilename(), path);
+    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "snare");
+    EXPECT_TRUE(pad->askedIn.isEmpty());
+}
+
+TEST_F(SamplerPadWidgetTest, LoopModesDecideWhatPressAndReleaseDo)
+{
+    TestPad* pad = loadedPad(0);
+    openPage(pad, "Looping");
+    EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::LoopingPage);
+    clickButton(pad, "radioButtonLoopToggle");
+    EXPECT_EQ(m_bank.getSample(0)->getLoopMode(), 2);
+    clickButton(pad, "pushButtonProperties");
+    clickButton(pad, "pushButtonProperties");
+    ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
+
+    click(pad);
+    EXPECT_TRUE(playing(0));
+    click(pad);
+    EXPECT_FALSE(playing(0));
+    click(pad);
+    EXPECT_TRUE(playing(0));
+    m_bank.stopSample(0);
+
+    openPage(pad, "Looping");
+    clickButton(pad, "radioButtonLoopOn");
+    clickButton(pad, "pushButtonProperties");
+    clickButton(pad, "pushButtonProperties");
+    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(playing(0));
+    QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(playing(0));
+
+    openPage(pad, "Looping");
+    clickButton(pad, "radioButtonLoopOff");
+    clickButton(pad, "pushButtonProperties");
+    clickButton(pad, "pushButtonProperties");
+    click(pad);
+    click(pad); // restarts rather than stops
+    EXPECT_TRUE(playing(0));
+}
+
+TEST_F(SamplerPadWidgetTest, PlayingAndStoppedColoursAlsoForMidiOnTheAudioThread)
+{
+    TestPad* pad = loadedPad(0);
+    auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
+    ASSERT_NE(view, nullptr);
+    const auto corner = [&] { return QColor(frame(view).pixel(1, 1)); };
+    EXPECT_EQ(corner(), QColor(0, 0, 0));
+
+    std::thread midi([this] { m_bank.handleNote(36, true); });
+    midi.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(corner(), QColor(128, 128, 40));
+
+    click(pad); // loop mode 0: restarts, stays playing
+    QCoreApplication::processEvents();
+    EXPECT_EQ(corner(), QColor(128, 128, 40));
+
+    // Rendering to the end stops the pad by itself.
+    std::vector<float> buffer(8192);
+    for (int i = 0; i < 40 && playing(0); ++i)
+        m_bank.render(buffer.data(), buffer.size());
+    ASSERT_FALSE(playing(0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(corner(), QColor(0, 0, 0));
+}
+
+TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
+{
+    TestPad* pad = loadedPad(0);
+    auto* button = child<QPushButton>(pad, "pushButtonProperties");
+    auto* list = child<QListWidget>(pad, "PropertiesListWidget");
+    const QStringList items{"Pitch and Gain", "Time Stretch", "Looping", "Choke Group"};
+    for (int row = 0; row < items.size(); ++row) {
+        clickButton(pad, "pushButtonProperties");
+        ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::PropertiesPage);
+        EXPECT_EQ(button->text(), "Back");
+        clickItem(list, items.at(row));
+        EXPECT_EQ(pages(pad)->currentIndex(), row + 2);
+        EXPECT_EQ(list->currentRow(), -1);
+        // The mouse does nothing on a property page.
+        click(pad);
+        EXPECT_FALSE(playing(0));
+        clickButton(pad, "pushButtonProperties");
+        EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::PropertiesPage);
+        clickButton(pad, "pushButtonProperties");
+        EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
+        EXPECT_EQ(button->text(), "Properties");
+    }
+
+    auto* pitch = child<QSpinBox>(pad, "spinBoxPitchSemitones");
+    auto* gain = child<QDoubleSpinBox>(pad, "spinBoxGain");
+    pitch->setValue(-7);
+    gain->setValue(0.5);
+    EXPECT_EQ(m_bank.getSample(0)->getPitch(), -7);
+    EXPECT_FLOAT_EQ(m_bank.getSample(0)->getGain(), 0.5f);
+
+    // A new sample (as a project brings it) shows its own values.
+    m_bank.loadSample(0, writeSample("tom.wav"), 3, 1.0, 1, 0, 0, 2.0f, false, "None");
+    EXPECT_EQ(pitch->value(), 3);
+    EXPECT_DOUBLE_EQ(gain->value(), 2.0);
+    EXPECT_TRUE(child<QRadioButton>(pad, "radioButtonLoopOn")->isChecked());
+    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "tom");
+
+    // Embedded in a panel, Escape does not hide a pad.
+    QWidget panel;
+    auto* embedded = new SamplerPadWidget(&panel, &m_bank, 5);
+    embedded->setWindowFlags(Qt::Widget);
+    panel.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
+    ASSERT_TRUE(embedded->isVisible());
+    QTest::keyClick(embedded, Qt::Key_Escape);
+    EXPECT_TRUE(embedded->isVisible());
+}
+
+TEST_F(SamplerPadWidgetTest, ChokeGroupsChosenInTheList)
+{
+    TestPad* open = loadedPad(0, "open.wav");
+    TestPad* closed = loadedPad(1, "closed.wav");
+    for (TestPad* pad : {open, closed}) {
+        LogCapture::clear();
+        openPage(pad, "Choke Group");
+        ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::ChokeGroupPage);
+        auto* groups = child<QListWidget>(pad, "listWidgetChokeGroup");
+        ASSERT_EQ(groups->count(), 3);
+        EXPECT_EQ(groups->item(0)->text(), "Hi-hats");
+        EXPECT_EQ(groups->item(1)->text(), "None");
+        EXPECT_EQ(groups->item(2)->text(), "Other");
+        EXPECT_EQ(groups->currentItem()->text(), "None");
+        EXPECT_TRUE(LogCapture::contains("Updating choke groups:"));
+        clickItem(groups, "Hi-hats");
+        clickButton(pad, "pushButtonProperties");
+        clickButton(pad, "pushButtonProperties");
+    }
+    EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
+
+    click(open);
+    EXPECT_TRUE(playing(0));
+    click(closed);
+    EXPECT_FALSE(playing(0));
+    EXPECT_TRUE(playing(1));
+
+    // Coming back shows the pad's group and, being no choice, leaves the groups alone.
+    openPage(open, "Choke Group");
+    EXPECT_EQ(child<QListWidget>(open, "listWidgetChokeGroup")->currentItem()->text(), "Hi-hats");
+    EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
+    EXPECT_TRUE(m_bank.getChokeGroupPads("None").isEmpty());
+
+    clickItem(child<QListWidget>(open, "listWidgetChokeGroup"), "Other");
+    EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{1}));
+    m_bank.triggerSample(0);
+    m_bank.triggerSample(1);
+    EXPECT_TRUE(playing(0));
+}
+
+TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
+{
+    TimeStretchWidget picker;
+    picker.resize(160, 100);
+    picker.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&picker));
+    QSignalSpy spy(&picker, &TimeStretchWidget::stretch);
+    for (int row = 0; row < TimeStretchWidget::kRows; ++row) {
+        const int cells = row == 0 ? 4 : 8;
+        for (int column = 0; column < cells; ++column) {
+            const QPoint centre((2 * column + 1) * 160 / (2 * cells), (2 * row + 1) * 10);
+            QTest::mousePress(&picker, Qt::LeftButton, {}, centre);
+            ASSERT_EQ(spy.count(), 1);
+            const float expected = row == 0 ? 0.25f * (column + 1) : (row - 1) * 8 + column + 1;
+            EXPECT_EQ(spy.takeFirst().at(0).toFloat(), expected) << row << "," << column;
+        }
+    }
+    EXPECT_EQ(picker.getStretchBeats(), 32.0f);
+    // Only a left press chooses.
+    QTest::mousePress(&picker, Qt::RightButton, {}, QPoint(10, 10));
+    QTest::mouseMove(&picker, QPoint(30, 30));
+    EXPECT_EQ(spy.count(), 0);
+
+    QTest::mousePress(&picker, Qt::LeftButton, {}, QPoint(30, 50)); // 10 beats
+    const QImage image = picker.grab().toImage();
+    EXPECT_EQ(QColor(image.pixel(21, 41)), QColor(Qt::green));
+    EXPECT_EQ(QColor(image.pixel(2, 42)), QColor(Qt::black));
+
+    TestPad* pad = loadedPad(0);
+    auto* label = child<QLabel>(pad, "labelTimeStretch");
+    pad->slotTimeStretchBeats(1.0f);
+    EXPECT_EQ(label->text(), "1 beat");
+    pad->slotTimeStretchBeats(1.25f);
+    EXPECT_EQ(label->text(), "1.25 beats");
+    pad->slotTimeStretchBeats(0.25f);
+    EXPECT_EQ(label->text(), "0.25 beat");
+
+    // Through the page's picker: 2 beats at 120 bpm are 88200 samples.
+    openPage(pad, "Time Stretch");
+    auto* padPicker = pad->findChild<TimeStretchWidget*>();
+    ASSERT_NE(padPicker, nullptr);
+    const int w = padPicker->width();
+    const int h = padPicker->height();
+    QTest::mousePress(padPicker, Qt::LeftButton, {}, QPoint(w * 3 / 16, h * 3 / 10));
+    EXPECT_EQ(label->text(), "2 beats");
+    EXPECT_NEAR(m_bank.getSample(0)->getTimeStretchRatio(), 88200.0 / (2 * kPadFrames), 1e-6);
+}
+
+TEST_F(SamplerPadWidgetTest, ContextMenuReverseAndTheLoopEditor)
+{
+    TestPad* pad = makePad(0);
+    QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(pad->menu()->isVisible());
+    EXPECT_FALSE(pad->reverseAction()->isEnabled());
+    pad->menu()->hide();
+    pad->slotReverseSample(); // empty pad: nothing to reverse
+    EXPECT_TRUE(pad->askedIn.isEmpty());
+
+    m_bank.loadSample(0, writeSample("hat.wav"), 0, 1.0, 0, 0, 0, 1.0f, false, "None");
+    const QSharedPointer<Slice> sample = m_bank.getSample(0);
+    waitForFill(sample);
+    QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(pad->reverseAction()->isEnabled());
+    pad->reverseAction()->trigger();
+    pad->menu()->hide();
+    EXPECT_TRUE(sample->isReversed());
+
+    openPage(pad, "Looping");
+    auto* editor = pad->findChild<LoopEditorWidget*>();
+    ASSERT_NE(editor, nullptr);
+    ASSERT_TRUE(editor->isVisible());
+    const unsigned long length = sample->getLength();
+    const int w = editor->width();
+    QTest::mousePress(editor, Qt::RightButton, {}, QPoint(w / 2, 5));
+    const unsigned long end = sample->getLoopEnd();
+    EXPECT_NEAR(double(end), double(length) / 2, double(length) / w + 2);
+    EXPECT_EQ(end % 2, 0u);
+    // The start stays before the end, the end after the start.
+    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(w * 3 / 4, 5));
+    EXPECT_EQ(sample->getLoopStart(), 0u);
+    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(w / 4, 5));
+    const unsigned long start = sample->getLoopStart();
+    EXPECT_NEAR(double(start), double(length) / 4, double(length) / w + 2);
+    dragTo(editor, QPoint(w / 8, 5));
+    EXPECT_LT(sample->getLoopStart(), start);
+    QTest::mousePress(editor, Qt::RightButton, {}, QPoint(w / 16, 5));
+    EXPECT_EQ(sample->getLoopEnd(), end);
+}
+
+} // namespace
