@@ -198,8 +198,10 @@ void SamplerPadWidget::slotRefreshFromBankSampler(int index)
     if (index != m_padIndex)
         return;
     const QSharedPointer<Slice> sample = padSample();
-    if (!sample)
+    if (!sample) {
+        showEmptyPad();
         return;
+    }
 
     m_pUi->pushButtonProperties->setEnabled(true);
     m_pUi->labelName->setText(padName(sample->getFilename()));
@@ -247,6 +249,26 @@ void SamplerPadWidget::slotRefreshFromBankSampler(int index)
                                   &SamplerPadWidget::slotDrawStopped, Qt::QueuedConnection);
     if (sample->isPlaying())
         slotDrawPlaying();
+}
+
+void SamplerPadWidget::showEmptyPad()
+{
+    disconnect(m_playedConnection);
+    disconnect(m_stoppedConnection);
+    m_pUi->stackedWidget->setCurrentIndex(FacePage);
+    m_pUi->pushButtonProperties->setText(tr("Properties"));
+    m_pUi->pushButtonProperties->setEnabled(false);
+    m_pUi->labelName->setText(tr("Empty"));
+    m_pUi->labelName->setToolTip(QString());
+    // The views let go of the old sample, which the bank no longer holds.
+    if (m_pSampleRenderer) {
+        m_pSampleRenderer->setSlice(QSharedPointer<Slice>());
+        slotDrawStopped();
+    }
+    if (m_pLoopEditorWidget) {
+        m_pLoopEditorWidget->setSlice(QSharedPointer<Slice>());
+        m_pLoopEditorWidget->update();
+    }
 }
 
 void SamplerPadWidget::slotSetLoopStart(int val)

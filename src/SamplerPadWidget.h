@@ -52,6 +52,9 @@ public slots:
     void slotToggleProperties();
     void slotSemiToneAdjust(int semitone);
     void slotTimeStretchBeats(float beats);
+    // Shows what the bank now holds for the pad (index: the pad that changed).
+    // An empty pad is shown empty: the bank announces loads, not a cleared
+    // bank, so hosts call this for every pad after a new project or a load.
     void slotRefreshFromBankSampler(int index);
     void slotSetLoopStart(int val);
     void slotSetLoopEnd(int val);
@@ -77,6 +80,8 @@ protected:
     // cancels. Tests replace the dialog here.
     virtual QString askSampleFileName(const QString& startDirectory);
 
+    // Back to the face of a pad without a sample.
+    void showEmptyPad();
     // The pad's sample, null while it is empty.
     QSharedPointer<Slice> padSample() const;
     void loadFile(const QString& fileName);

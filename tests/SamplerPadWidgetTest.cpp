@@ -167,6 +167,21 @@ TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileAndShowsTheLoadedName)
     EXPECT_EQ(SamplerPadWidget::padName("/x/my.kick.aif"), "my.kick");
 }
 
+TEST_F(SamplerPadWidgetTest, ClearedBankShowsTheEmptyPadAgain)
+{
+    TestPad* pad = loadedPad(4);
+    openPage(pad, "Looping");
+    m_bank.clearBank();
+    pad->slotRefreshFromBankSampler(4);
+    EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
+    EXPECT_FALSE(child<QPushButton>(pad, "pushButtonProperties")->isEnabled());
+    EXPECT_EQ(child<QPushButton>(pad, "pushButtonProperties")->text(), "Properties");
+    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "Empty");
+    EXPECT_FALSE(pad->findChild<SampleRenderer*>("sampleRenderer")->getSlice());
+    click(pad);
+    EXPECT_EQ(pad->askedIn.size(), 1);
+}
+
 TEST_F(SamplerPadWidgetTest, DropLoadsTheFirstLocalFile)
 {
     TestPad* pad = makePad(2);
