@@ -78,7 +78,9 @@ void TimeStretchWidget::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.fillRect(rect(), Qt::black);
     QFont font = painter.font();
-    font.setPixelSize(std::max(height() / kRows - 6, 6));
+    // Two digits fit the narrow cells of the lower rows.
+    font.setPixelSize(
+        std::max(std::min(height() / kRows * 6 / 10, width() / kCellsPerRow * 4 / 10), 6));
     painter.setFont(font);
     const QColor grid(200, 200, 200, 255);
     for (int row = 0; row < kRows; ++row) {
