@@ -122,6 +122,14 @@ protected:
         QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
         QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
     }
+    // Chooses a loop mode on the looping page and returns to the face.
+    static void chooseLoopMode(QWidget* pad, const char* radio)
+    {
+        openPage(pad, "Looping");
+        clickButton(pad, radio);
+        clickButton(pad, "pushButtonProperties");
+        clickButton(pad, "pushButtonProperties");
+    }
     bool playing(int index) { return m_bank.getSample(index)->isPlaying(); }
 
     QString m_dir;
@@ -129,7 +137,7 @@ protected:
     std::vector<std::unique_ptr<TestPad>> m_pads;
 };
 
-TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileAndShowsTheLoadedName)
+TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileDropLoadsAndClearingEmptiesIt)
 {
     TestPad* pad = makePad(0);
     auto* properties = child<QPushButton>(pad, "pushButtonProperties");
@@ -137,55 +145,31 @@ TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileAndShowsTheLoadedName)
     EXPECT_FALSE(properties->isEnabled());
     Settings::instance()->setSetting("last_load_path", m_dir + "/elsewhere");
 
-    // Cancelled: nothing changes, and nothing plays on the empty pad.
-    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    // Cancelled: nothing changes.
+    click(pad);
     EXPECT_EQ(pad->askedIn, QStringList{m_dir + "/elsewhere"});
     EXPECT_FALSE(m_bank.hasSample(0));
     EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/elsewhere");
 
     QDir().mkpath(m_dir + "/sounds");
     pad->answer = writeSample("sounds/a_very_long_sample_name.wav");
-    QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    click(pad);
     ASSERT_TRUE(m_bank.hasSample(0));
     const QSharedPointer<Slice> sample = m_bank.getSample(0);
     EXPECT_EQ(sample->getFilename(), pad->answer);
-    EXPECT_EQ(sample->getChokeGroup(), "None");
     EXPECT_EQ(sample->getLoopEnd(), sample->getLength());
     EXPECT_EQ(name->text(), "a_very_lon...");
     EXPECT_TRUE(properties->isEnabled());
     EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/sounds");
+    EXPECT_EQ(SamplerPadWidget::padName("/x/my.kick.aif"), "my.kick");
 
     // Loaded: a press on the waveform (which passes it on) plays instead of asking.
     waitForFill(sample);
-    auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
-    ASSERT_NE(view, nullptr);
-    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mousePress(pad->findChild<SampleRenderer*>("sampleRenderer"), Qt::LeftButton, {},
+                      QPoint(3, 3));
     EXPECT_EQ(pad->askedIn.size(), 2);
     EXPECT_TRUE(sample->isPlaying());
 
-    EXPECT_EQ(SamplerPadWidget::padName("/x/abcdefghij.wav"), "abcdefghij");
-    EXPECT_EQ(SamplerPadWidget::padName("/x/my.kick.aif"), "my.kick");
-}
-
-TEST_F(SamplerPadWidgetTest, ClearedBankShowsTheEmptyPadAgain)
-{
-    TestPad* pad = loadedPad(4);
-    openPage(pad, "Looping");
-    m_bank.clearBank();
-    pad->slotRefreshFromBankSampler(4);
-    EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
-    EXPECT_FALSE(child<QPushButton>(pad, "pushButtonProperties")->isEnabled());
-    EXPECT_EQ(child<QPushButton>(pad, "pushButtonProperties")->text(), "Properties");
-    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "Empty");
-    EXPECT_FALSE(pad->findChild<SampleRenderer*>("sampleRenderer")->getSlice());
-    click(pad);
-    EXPECT_EQ(pad->askedIn.size(), 1);
-}
-
-TEST_F(SamplerPadWidgetTest, DropLoadsTheFirstLocalFile)
-{
-    TestPad* pad = makePad(2);
-    const QString path = writeSample("snare.wav");
     // A drop reaches the widget that accepted the drag's entry.
     const auto drop = [pad](const QList<QUrl>& urls) {
         QMimeData data;
@@ -199,26 +183,31 @@ TEST_F(SamplerPadWidgetTest, DropLoadsTheFirstLocalFile)
     LogCapture::clear();
     drop({QUrl("http://example.invalid/x.wav")});
     EXPECT_TRUE(LogCapture::contains("Dropped URL:"));
-    EXPECT_FALSE(m_bank.hasSample(2));
+    EXPECT_EQ(m_bank.getSample(0), sample);
+    const QString snare = writeSample("snare.wav");
+    drop({QUrl::fromLocalFile(snare), QUrl::fromLocalFile(m_dir + "/other.wav")});
+    EXPECT_EQ(m_bank.getSample(0)->getFilename(), snare);
+    EXPECT_EQ(name->text(), "snare");
 
-    drop({QUrl::fromLocalFile(path), QUrl::fromLocalFile(m_dir + "/other.wav")});
-    ASSERT_TRUE(m_bank.hasSample(2));
-    EXPECT_EQ(m_bank.getSample(2)->getFilename(), path);
-    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "snare");
-    EXPECT_TRUE(pad->askedIn.isEmpty());
+    // A new project empties the bank; the refreshed pad is empty again.
+    openPage(pad, "Looping");
+    m_bank.clearBank();
+    pad->slotRefreshFromBankSampler(0);
+    EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
+    EXPECT_FALSE(properties->isEnabled());
+    EXPECT_EQ(properties->text(), "Properties");
+    EXPECT_EQ(name->text(), "Empty");
+    EXPECT_FALSE(pad->findChild<SampleRenderer*>("sampleRenderer")->getSlice());
+    pad->answer.clear();
+    click(pad);
+    EXPECT_EQ(pad->askedIn.size(), 3);
 }
 
 TEST_F(SamplerPadWidgetTest, LoopModesDecideWhatPressAndReleaseDo)
 {
     TestPad* pad = loadedPad(0);
-    openPage(pad, "Looping");
-    EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::LoopingPage);
-    clickButton(pad, "radioButtonLoopToggle");
+    chooseLoopMode(pad, "radioButtonLoopToggle");
     EXPECT_EQ(m_bank.getSample(0)->getLoopMode(), 2);
-    clickButton(pad, "pushButtonProperties");
-    clickButton(pad, "pushButtonProperties");
-    ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
-
     click(pad);
     EXPECT_TRUE(playing(0));
     click(pad);
@@ -227,19 +216,13 @@ TEST_F(SamplerPadWidgetTest, LoopModesDecideWhatPressAndReleaseDo)
     EXPECT_TRUE(playing(0));
     m_bank.stopSample(0);
 
-    openPage(pad, "Looping");
-    clickButton(pad, "radioButtonLoopOn");
-    clickButton(pad, "pushButtonProperties");
-    clickButton(pad, "pushButtonProperties");
+    chooseLoopMode(pad, "radioButtonLoopOn");
     QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(playing(0));
     QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_FALSE(playing(0));
 
-    openPage(pad, "Looping");
-    clickButton(pad, "radioButtonLoopOff");
-    clickButton(pad, "pushButtonProperties");
-    clickButton(pad, "pushButtonProperties");
+    chooseLoopMode(pad, "radioButtonLoopOff");
     click(pad);
     click(pad); // restarts rather than stops
     EXPECT_TRUE(playing(0));
@@ -249,16 +232,11 @@ TEST_F(SamplerPadWidgetTest, PlayingAndStoppedColoursAlsoForMidiOnTheAudioThread
 {
     TestPad* pad = loadedPad(0);
     auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
-    ASSERT_NE(view, nullptr);
     const auto corner = [&] { return QColor(frame(view).pixel(1, 1)); };
     EXPECT_EQ(corner(), QColor(0, 0, 0));
 
     std::thread midi([this] { m_bank.handleNote(36, true); });
     midi.join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(corner(), QColor(128, 128, 40));
-
-    click(pad); // loop mode 0: restarts, stays playing
     QCoreApplication::processEvents();
     EXPECT_EQ(corner(), QColor(128, 128, 40));
 
@@ -278,14 +256,11 @@ TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
     auto* list = child<QListWidget>(pad, "PropertiesListWidget");
     const QStringList items{"Pitch and Gain", "Time Stretch", "Looping", "Choke Group"};
     for (int row = 0; row < items.size(); ++row) {
-        clickButton(pad, "pushButtonProperties");
-        ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::PropertiesPage);
-        EXPECT_EQ(button->text(), "Back");
-        clickItem(list, items.at(row));
+        openPage(pad, items.at(row));
         EXPECT_EQ(pages(pad)->currentIndex(), row + 2);
+        EXPECT_EQ(button->text(), "Back");
         EXPECT_EQ(list->currentRow(), -1);
-        // The mouse does nothing on a property page.
-        click(pad);
+        click(pad); // the mouse does nothing on a property page
         EXPECT_FALSE(playing(0));
         clickButton(pad, "pushButtonProperties");
         EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::PropertiesPage);
@@ -300,13 +275,11 @@ TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
     gain->setValue(0.5);
     EXPECT_EQ(m_bank.getSample(0)->getPitch(), -7);
     EXPECT_FLOAT_EQ(m_bank.getSample(0)->getGain(), 0.5f);
-
     // A new sample (as a project brings it) shows its own values.
     m_bank.loadSample(0, writeSample("tom.wav"), 3, 1.0, 1, 0, 0, 2.0f, false, "None");
     EXPECT_EQ(pitch->value(), 3);
     EXPECT_DOUBLE_EQ(gain->value(), 2.0);
     EXPECT_TRUE(child<QRadioButton>(pad, "radioButtonLoopOn")->isChecked());
-    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "tom");
 
     // Embedded in a panel, Escape does not hide a pad.
     QWidget panel;
@@ -314,7 +287,6 @@ TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
     embedded->setWindowFlags(Qt::Widget);
     panel.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&panel));
-    ASSERT_TRUE(embedded->isVisible());
     QTest::keyClick(embedded, Qt::Key_Escape);
     EXPECT_TRUE(embedded->isVisible());
 }
@@ -324,39 +296,31 @@ TEST_F(SamplerPadWidgetTest, ChokeGroupsChosenInTheList)
     TestPad* open = loadedPad(0, "open.wav");
     TestPad* closed = loadedPad(1, "closed.wav");
     for (TestPad* pad : {open, closed}) {
-        LogCapture::clear();
         openPage(pad, "Choke Group");
         ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::ChokeGroupPage);
         auto* groups = child<QListWidget>(pad, "listWidgetChokeGroup");
         ASSERT_EQ(groups->count(), 3);
         EXPECT_EQ(groups->item(0)->text(), "Hi-hats");
-        EXPECT_EQ(groups->item(1)->text(), "None");
         EXPECT_EQ(groups->item(2)->text(), "Other");
         EXPECT_EQ(groups->currentItem()->text(), "None");
-        EXPECT_TRUE(LogCapture::contains("Updating choke groups:"));
         clickItem(groups, "Hi-hats");
         clickButton(pad, "pushButtonProperties");
         clickButton(pad, "pushButtonProperties");
     }
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
-
     click(open);
-    EXPECT_TRUE(playing(0));
     click(closed);
     EXPECT_FALSE(playing(0));
     EXPECT_TRUE(playing(1));
 
     // Coming back shows the pad's group and, being no choice, leaves the groups alone.
     openPage(open, "Choke Group");
-    EXPECT_EQ(child<QListWidget>(open, "listWidgetChokeGroup")->currentItem()->text(), "Hi-hats");
+    auto* groups = child<QListWidget>(open, "listWidgetChokeGroup");
+    EXPECT_EQ(groups->currentItem()->text(), "Hi-hats");
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
     EXPECT_TRUE(m_bank.getChokeGroupPads("None").isEmpty());
-
-    clickItem(child<QListWidget>(open, "listWidgetChokeGroup"), "Other");
+    clickItem(groups, "Other");
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{1}));
-    m_bank.triggerSample(0);
-    m_bank.triggerSample(1);
-    EXPECT_TRUE(playing(0));
 }
 
 TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
@@ -376,12 +340,8 @@ TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
             EXPECT_EQ(spy.takeFirst().at(0).toFloat(), expected) << row << "," << column;
         }
     }
-    EXPECT_EQ(picker.getStretchBeats(), 32.0f);
-    // Only a left press chooses.
-    QTest::mousePress(&picker, Qt::RightButton, {}, QPoint(10, 10));
-    QTest::mouseMove(&picker, QPoint(30, 30));
+    QTest::mousePress(&picker, Qt::RightButton, {}, QPoint(10, 10)); // only a left press chooses
     EXPECT_EQ(spy.count(), 0);
-
     QTest::mousePress(&picker, Qt::LeftButton, {}, QPoint(30, 50)); // 10 beats
     const QImage image = picker.grab().toImage();
     EXPECT_EQ(QColor(image.pixel(21, 41)), QColor(Qt::green));
@@ -399,10 +359,8 @@ TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
     // Through the page's picker: 2 beats at 120 bpm are 88200 samples.
     openPage(pad, "Time Stretch");
     auto* padPicker = pad->findChild<TimeStretchWidget*>();
-    ASSERT_NE(padPicker, nullptr);
-    const int w = padPicker->width();
-    const int h = padPicker->height();
-    QTest::mousePress(padPicker, Qt::LeftButton, {}, QPoint(w * 3 / 16, h * 3 / 10));
+    QTest::mousePress(padPicker, Qt::LeftButton, {},
+                      QPoint(padPicker->width() * 3 / 16, padPicker->height() * 3 / 10));
     EXPECT_EQ(label->text(), "2 beats");
     EXPECT_NEAR(m_bank.getSample(0)->getTimeStretchRatio(), 88200.0 / (2 * kPadFrames), 1e-6);
 }
@@ -415,7 +373,6 @@ TEST_F(SamplerPadWidgetTest, ContextMenuReverseAndTheLoopEditor)
     EXPECT_FALSE(pad->reverseAction()->isEnabled());
     pad->menu()->hide();
     pad->slotReverseSample(); // empty pad: nothing to reverse
-    EXPECT_TRUE(pad->askedIn.isEmpty());
 
     m_bank.loadSample(0, writeSample("hat.wav"), 0, 1.0, 0, 0, 0, 1.0f, false, "None");
     const QSharedPointer<Slice> sample = m_bank.getSample(0);
@@ -426,22 +383,21 @@ TEST_F(SamplerPadWidgetTest, ContextMenuReverseAndTheLoopEditor)
     pad->menu()->hide();
     EXPECT_TRUE(sample->isReversed());
 
+    // Right places the end, left the start; neither passes the other.
     openPage(pad, "Looping");
     auto* editor = pad->findChild<LoopEditorWidget*>();
-    ASSERT_NE(editor, nullptr);
-    ASSERT_TRUE(editor->isVisible());
-    const unsigned long length = sample->getLength();
+    ASSERT_TRUE(editor && editor->isVisible());
+    const double length = sample->getLength();
     const int w = editor->width();
     QTest::mousePress(editor, Qt::RightButton, {}, QPoint(w / 2, 5));
     const unsigned long end = sample->getLoopEnd();
-    EXPECT_NEAR(double(end), double(length) / 2, double(length) / w + 2);
+    EXPECT_NEAR(double(end), length / 2, length / w + 2);
     EXPECT_EQ(end % 2, 0u);
-    // The start stays before the end, the end after the start.
     QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(w * 3 / 4, 5));
     EXPECT_EQ(sample->getLoopStart(), 0u);
     QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(w / 4, 5));
     const unsigned long start = sample->getLoopStart();
-    EXPECT_NEAR(double(start), double(length) / 4, double(length) / w + 2);
+    EXPECT_NEAR(double(start), length / 4, length / w + 2);
     dragTo(editor, QPoint(w / 8, 5));
     EXPECT_LT(sample->getLoopStart(), start);
     QTest::mousePress(editor, Qt::RightButton, {}, QPoint(w / 16, 5));
