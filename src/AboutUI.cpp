@@ -1,0 +1,9 @@
+#include "AboutUI.h"
+
+#include "SampleRenderer.h"
+
+AboutUI::AboutUI(QWidget* parent) : QDialog(parent)
+{
+    SampleRenderer::initResources();
+    m_ui.setupUi(this);
+}

@@ -1,0 +1,108 @@
+#include "AdvancedSlicingUI.h"
+
+#include "Kerfer.h"
+#include "Settings.h"
+
+#include <QButtonGroup>
+
+namespace {
+
+const char* const kTempo = "AdvancedSlicingTempo";
+const char* const kInterval = "AdvancedSlicingInterval";
+const char* const kNumerator = "AdvancedSlicingTimeSigNumer";
+const char* const kDenominator = "AdvancedSlicingTimeSigDenom";
+const char* const kByBeats = "AdvancedSlicingSliceByBeats";
+
+const double kDefaultTempo = 120.0;
+const double kDefaultInterval = 4.0;
+const int kDefaultTimeSignature = 4;
+
+QString setting(const char* key)
+{
+    return Settings::instance()->getSetting(QString::fromLatin1(key));
+}
+
+double settingAsDouble(const char* key, double fallback)
+{
+    bool ok = false;
+    const double value = setting(key).toDouble(&ok);
+    return ok ? value : fallback;
+}
+
+int settingAsInt(const char* key, int fallback)
+{
+    bool ok = false;
+    const int value = setting(key).toInt(&ok);
+    return ok ? value : fallback;
+}
+
+// General format with 6 significant digits: 120 as "120", 2.5 as "2.5".
+QString number(double value)
+{
+    return QString::number(value, 'g', 6);
+}
+
+} // namespace
+
+AdvancedSlicingUI::AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer)
+    : QDialog(parent, Qt::Sheet), m_pKerfer(kerfer), m_pSliceByGroup(new QButtonGroup(this))
+{
+    m_ui.setupUi(this);
+    m_pSliceByGroup->setExclusive(true);
+    m_pSliceByGroup->addButton(m_ui.radioButtonBars);
+    m_pSliceByGroup->addButton(m_ui.radioButtonBeats);
+
+    connect(m_ui.radioButtonBeats, SIGNAL(toggled(bool)), this, SLOT(updateActionText()));
+    connect(m_ui.doubleSpinBoxTempo, SIGNAL(valueChanged(double)), this, SLOT(updateActionText()));
+    connect(m_ui.doubleSpinBoxInterval, SIGNAL(valueChanged(double)), this,
+            SLOT(updateActionText()));
+
+    restoreSettings();
+    updateActionText();
+}
+
+void AdvancedSlicingUI::restoreSettings()
+{
+    m_ui.doubleSpinBoxTempo->setValue(settingAsDouble(kTempo, kDefaultTempo));
+    m_ui.doubleSpinBoxInterval->setValue(settingAsDouble(kInterval, kDefaultInterval));
+    m_ui.spinBoxTimeSigNumer->setValue(settingAsInt(kNumerator, kDefaultTimeSignature));
+    m_ui.spinBoxTimeSigDenom->setValue(settingAsInt(kDenominator, kDefaultTimeSignature));
+    if (settingAsInt(kByBeats, 1) != 0)
+        m_ui.radioButtonBeats->setChecked(true);
+    else
+        m_ui.radioButtonBars->setChecked(true);
+}
+
+void AdvancedSlicingUI::updateActionText()
+{
+    const QString interval = number(m_ui.doubleSpinBoxInterval->value());
+    QString middle;
+    if (m_ui.radioButtonBeats->isChecked())
+        middle = tr("%1 beats").arg(interval);
+    else if (m_ui.radioButtonBars->isChecked())
+        middle = tr("%1 bars").arg(interval);
+    m_ui.labelSlicingAction->setText(tr("Slicing every ") + middle + ".");
+}
+
+void AdvancedSlicingUI::accept()
+{
+    const double tempo = m_ui.doubleSpinBoxTempo->value();
+    const double interval = m_ui.doubleSpinBoxInterval->value();
+    if (m_ui.radioButtonBeats->isChecked())
+        m_pKerfer->sliceByBeats(tempo, interval);
+    else if (m_ui.radioButtonBars->isChecked())
+        m_pKerfer->sliceByBars(tempo, m_ui.spinBoxTimeSigNumer->value(),
+                               m_ui.spinBoxTimeSigDenom->value(), interval);
+    storeSettings();
+    QDialog::accept();
+}
+
+void AdvancedSlicingUI::storeSettings()
+{
+    Settings* settings = Settings::instance();
+    settings->setSetting(kTempo, number(m_ui.doubleSpinBoxTempo->value()));
+    settings->setSetting(kInterval, number(m_ui.doubleSpinBoxInterval->value()));
+    settings->setSetting(kNumerator, QString::number(m_ui.spinBoxTimeSigNumer->value()));
+    settings->setSetting(kDenominator, QString::number(m_ui.spinBoxTimeSigDenom->value()));
+    settings->setSetting(kByBeats, m_ui.radioButtonBeats->isChecked() ? "1" : "0");
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ui_advancedslicing.h"
+
+#include <QDialog>
+
+class Kerfer;
+class QButtonGroup;
+
+// Slicing at tempo intervals: every so many beats, or bars of a time
+// signature, at a tempo. Opens with the values last accepted (kept in the
+// settings) and on OK adds the points to the Kerfer's loop and stores the
+// values again. Cancel changes nothing.
+class AdvancedSlicingUI : public QDialog
+{
+    Q_OBJECT
+public:
+    AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer);
+
+    const Ui_DialogAdvancedSlicing& getUi() const { return m_ui; }
+
+public slots:
+    void accept() override;
+    void updateActionText();
+
+private:
+    void restoreSettings();
+    void storeSettings();
+
+    Ui_DialogAdvancedSlicing m_ui;
+    Kerfer* m_pKerfer;
+    QButtonGroup* m_pSliceByGroup;
+};

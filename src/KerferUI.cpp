@@ -1,0 +1,612 @@
+#include "KerferUI.h"
+
+#include "AboutUI.h"
+#include "AdvancedSlicingUI.h"
+#include "Kerfer.h"
+#include "PreferencesUI.h"
+#include "SampleRendererKerfer.h"
+#include "SampleRendererZoombar.h"
+#include "Settings.h"
+#include "Slice.h"
+#include "SliceEngine.h"
+#include "TransportBar.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QUrl>
+
+#include <cstdlib>
+
+const char* const KerferUI::kDemoLoopFolder = "demo-loops";
+
+namespace {
+
+const char* const kLastLoadPath = "last_load_path";
+const char* const kLastProjectPath = "last_load_project_path";
+const char* const kLastTemplatePath = "last_slicetemplate_load_path";
+const char* const kTemplateSuffix = "tmst";
+// The status bar shows the whole path up to this length; beyond it the folder
+// is cut to kShortFolderLength characters.
+const int kMaxWholeMessageLength = 40;
+const int kShortFolderLength = 32;
+const int kSavedMessageTimeoutMs = 2000;
+
+QString setting(const char* key)
+{
+    return Settings::instance()->getSetting(QString::fromLatin1(key));
+}
+
+void setSetting(const char* key, const QString& value)
+{
+    Settings::instance()->setSetting(QString::fromLatin1(key), value);
+}
+
+QString wavFilter()
+{
+    return KerferUI::tr("WAV files (*.wav)");
+}
+
+QString aiffFilter()
+{
+    return KerferUI::tr("AIFF files (*.aif *.aiff)");
+}
+
+// Slices are written as AIFF only for names ending in a lower-case ".aif" or
+// ".aiff", so a name without an audio suffix gets the chosen filter's, and an
+// upper-case AIFF suffix is lowered: the file is then what its name says.
+QString withAudioSuffix(const QString& fileName, const QString& selectedFilter)
+{
+    const QString suffix = QFileInfo(fileName).suffix();
+    const QString lower = suffix.toLower();
+    if (lower == "wav")
+        return fileName;
+    if (lower == "aif" || lower == "aiff")
+        return fileName.left(fileName.size() - suffix.size()) + lower;
+    return fileName + (selectedFilter == aiffFilter() ? ".aif" : ".wav");
+}
+
+// The loop file's name without its suffix, fit to be the stem of the numbered
+// export names (the export takes everything after the first dot as suffix).
+QString exportStem(const QString& loopFile)
+{
+    QString stem = QFileInfo(loopFile).completeBaseName();
+    stem.replace('.', '_');
+    return stem.isEmpty() ? QStringLiteral("loop") : stem;
+}
+
+QString exportSuffix(const QString& loopFile)
+{
+    const QString suffix = QFileInfo(loopFile).suffix().toLower();
+    return (suffix == "aif" || suffix == "aiff") ? QStringLiteral("aif") : QStringLiteral("wav");
+}
+
+QString platformFileDialog(KerferUI* window, KerferUI::FileDialog kind, const QString& caption,
+                           const QString& directory, const QString& filter, QString* selectedFilter)
+{
+    if (kind == KerferUI::FileDialog::Open)
+        return QFileDialog::getOpenFileName(window, caption, directory, filter, selectedFilter);
+    return QFileDialog::getSaveFileName(window, caption, directory, filter, selectedFilter);
+}
+
+} // namespace
+
+KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
+{
+    // The form's icons come from the compiled-in resources.
+    SampleRenderer::initResources();
+    m_ui.setupUi(this);
+    setWindowTitle(QStringLiteral("Tamberlo"));
+    m_fileDialogFunction = [this](FileDialog kind, const QString& caption, const QString& directory,
+                                  const QString& filter, QString* selectedFilter) {
+        return platformFileDialog(this, kind, caption, directory, filter, selectedFilter);
+    };
+    m_exitFunction = [] { std::exit(0); };
+
+    // Audio runs from here on, before the window is visible.
+    m_pEngine = new SliceEngine();
+    m_pKerfer = m_pEngine->getKerfer();
+    connect(m_pKerfer, SIGNAL(sliceLoaded(Slice*)), this, SLOT(slotSetupSliceConnections(Slice*)));
+
+    setAcceptDrops(true);
+
+    // Escape takes the keyboard back to the window, wherever it was, so that
+    // the digit keys and the space bar work again.
+    m_pActionResetFocus = new QAction(tr("Reset focus"), this);
+    m_pActionResetFocus->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_pActionResetFocus->setShortcutContext(Qt::ApplicationShortcut);
+    addAction(m_pActionResetFocus);
+    connect(m_pActionResetFocus, SIGNAL(triggered()), this, SLOT(setFocus()));
+
+    connect(m_ui.actionQuit, SIGNAL(triggered()), this, SLOT(slotQuit()));
+    connect(m_ui.actionOpen, SIGNAL(triggered()), this, SLOT(slotLoadAudioFile()));
+    connect(m_ui.actionNewProject, SIGNAL(triggered()), this, SLOT(slotNewProject()));
+    connect(m_ui.actionOpenProject, SIGNAL(triggered()), this, SLOT(slotOpenProject()));
+    connect(m_ui.actionSaveProject, SIGNAL(triggered()), this, SLOT(slotSaveProject()));
+    connect(m_ui.actionExportLoop, SIGNAL(triggered()), this, SLOT(slotExportLoop()));
+    connect(m_ui.actionPreferences, SIGNAL(triggered()), this, SLOT(slotShowPreferences()));
+    connect(m_ui.actionAdvancedSlicing, SIGNAL(triggered()), this, SLOT(slotShowAdvancedSlicing()));
+    connect(m_ui.actionSaveSlices, SIGNAL(triggered()), this, SLOT(slotExportSlicesToDisk()));
+    connect(m_ui.actionAbout, SIGNAL(triggered()), this, SLOT(slotAbout()));
+    connect(this, SIGNAL(exportSuccessful(QString, QString)), this,
+            SLOT(slotStatusBarSavedMessage(QString, QString)));
+
+    setLoopActionsEnabled(false);
+
+    m_pKerferRenderer = new SampleRendererKerfer(this, m_pKerfer);
+    m_pStackedWidget->addWidget(m_pKerferRenderer);
+    m_pZoombar = new SampleRendererZoombar(this, m_pKerfer->getLoop());
+    m_pTransportBar = new TransportBar(this, m_pKerfer, m_pKerferRenderer);
+
+    QLayout* layout = m_ui.frameKerfer->layout();
+    for (QFrame* placeholder : {m_ui.frameTransport, m_ui.frameKerferRenderer, m_ui.frameZoombar}) {
+        layout->removeWidget(placeholder);
+        placeholder->close();
+    }
+    layout->addWidget(m_pTransportBar);
+    layout->addWidget(m_pStackedWidget);
+    layout->addWidget(m_pZoombar);
+
+    connect(m_pKerferRenderer, SIGNAL(viewChanged(long, long)), m_pZoombar,
+            SLOT(setBarPosition(long, long)));
+    connect(m_pZoombar, SIGNAL(barChanged(long, long)), m_pKerferRenderer,
+            SLOT(setViewPosition(long, long)));
+    connect(m_pKerferRenderer, SIGNAL(viewChanged(long, long)), m_pTransportBar, SLOT(update()));
+    connect(m_pZoombar, SIGNAL(barChanged(long, long)), m_pTransportBar, SLOT(update()));
+    // A slice saved from the view's own menu is reported like every export.
+    connect(m_pKerferRenderer, SIGNAL(sliceSaved(QString, QString)), this,
+            SIGNAL(exportSuccessful(QString, QString)));
+    m_pKerferRenderer->setEnabled(false);
+    m_pZoombar->setEnabled(false);
+
+    connect(m_ui.actionPlay, SIGNAL(toggled(bool)), this, SLOT(slotTogglePlayback(bool)));
+    connect(m_ui.actionSlice4, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate4()));
+    connect(m_ui.actionSlice8, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate8()));
+    connect(m_ui.actionSlice16, SIGNAL(triggered()), this, SLOT(slotUseSliceTemplate16()));
+    connect(m_ui.actionSliceClear, SIGNAL(triggered()), this, SLOT(slotClearSlicing()));
+    connect(m_ui.actionOpenSliceTemplate, SIGNAL(triggered()), this, SLOT(slotLoadSliceTemplate()));
+    connect(m_ui.actionSaveSliceTemplateAs, SIGNAL(triggered()), this,
+            SLOT(slotSaveSliceTemplate()));
+    connect(m_ui.actionQuickExport, SIGNAL(triggered()), this, SLOT(slotExportSlicesQuick()));
+
+    show();
+    setFocus(Qt::OtherFocusReason);
+
+    const QStringList arguments = QCoreApplication::arguments();
+    qDebug() << "Arguments:" << arguments;
+    if (arguments.size() >= 2) {
+        qDebug() << "Arguments:" << arguments;
+        slotLoadAudioFile(arguments.last());
+    }
+}
+
+KerferUI::~KerferUI()
+{
+    delete m_pKerferRenderer;
+    delete m_pZoombar;
+    delete m_pEngine;
+}
+
+QString KerferUI::demoLoopDirectory()
+{
+    // Beside the executable rather than relative to the working directory,
+    // which is anything when the program is started from a desktop.
+    return QDir(QCoreApplication::applicationDirPath())
+        .filePath(QString::fromLatin1(kDemoLoopFolder));
+}
+
+QString KerferUI::savedMessage(const QString& baseFilePath, const QString& fileName)
+{
+    const QString separator = QDir::separator();
+    QString path = baseFilePath + separator + fileName;
+    if (path.size() > kMaxWholeMessageLength)
+        path = baseFilePath.left(kShortFolderLength) + ".." + separator + fileName;
+    return tr("%1 successfully saved.").arg(path);
+}
+
+void KerferUI::setFileDialogFunction(FileDialogFunction function)
+{
+    m_fileDialogFunction = std::move(function);
+}
+
+void KerferUI::setExitFunction(std::function<void()> function)
+{
+    m_exitFunction = std::move(function);
+}
+
+QString KerferUI::askFileName(FileDialog kind, const QString& caption, const QString& directory,
+                              const QString& filter, QString* selectedFilter)
+{
+    return m_fileDialogFunction(kind, caption, directory, filter, selectedFilter);
+}
+
+void KerferUI::slotSetupSliceConnections(Slice* pSlice)
+{
+    connect(pSlice, SIGNAL(playbackToggled(bool)), this, SLOT(slotUpdatePlaybackButton(bool)));
+}
+
+void KerferUI::slotUpdatePlaybackButton(bool checked)
+{
+    // Reflects what the loop does; toggling from here would start or stop it
+    // a second time.
+    const bool blocked = m_ui.actionPlay->blockSignals(true);
+    m_ui.actionPlay->setChecked(checked);
+    m_ui.actionPlay->blockSignals(blocked);
+}
+
+void KerferUI::slotSliceAudio() {}
+
+void KerferUI::slotLoadAudioFile()
+{
+    m_ui.actionPlay->setChecked(false);
+    QString directory = setting(kLastLoadPath);
+    if (directory.isEmpty())
+        directory = demoLoopDirectory();
+    const QString fileName = askFileName(FileDialog::Open, tr("Open Audio"), directory,
+                                         tr("Audio files (*.mp3 *.m4a *.wav *.aif *.aiff)"));
+    if (fileName.isEmpty())
+        return;
+    slotLoadAudioFile(fileName);
+    setSetting(kLastLoadPath, QFileInfo(fileName).absolutePath());
+}
+
+void KerferUI::slotLoadAudioFile(QString fileName)
+{
+    if (fileName.isEmpty())
+        return;
+    // The loop that plays now is replaced: stop it, so that Play does not stay
+    // checked over a loop that no longer sounds.
+    m_ui.actionPlay->setChecked(false);
+
+    if (m_pKerfer->slotLoadLoop(fileName)) {
+        setLoopActionsEnabled(true);
+        // An empty slice first drops the views' pictures and connections.
+        showSlice(QSharedPointer<Slice>());
+        m_pKerferRenderer->setEnabled(true);
+        m_pZoombar->setEnabled(true);
+        showSlice(m_pKerfer->getLoop());
+        repaintViews();
+        setWindowFilePath(fileName);
+        return;
+    }
+
+    // The Kerfer now holds an empty loop: the views show that (the invitation
+    // to drop a file), not the loop that was there before, and the window is
+    // back in its no-loop state before the box appears over it.
+    showSlice(m_pKerfer->getLoop());
+    repaintViews();
+    m_pKerferRenderer->setEnabled(false);
+    m_pZoombar->setEnabled(false);
+    setLoopActionsEnabled(false);
+    setWindowFilePath(QString());
+    QMessageBox::critical(this, tr("Error"),
+                          tr("%1 could not be loaded, please try another file.").arg(fileName),
+                          QMessageBox::Ok);
+}
+
+void KerferUI::slotExportLoop()
+{
+    if (!hasLoop())
+        return;
+    const QString loopFile = m_pKerfer->getLoop()->getFilename();
+    const QString suggested =
+        QFileInfo(loopFile).dir().filePath(exportStem(loopFile) + "_loop.wav");
+    QString fileName = askFileName(FileDialog::Save, tr("Export Loop"), suggested, wavFilter());
+    if (fileName.isEmpty())
+        return;
+    if (QFileInfo(fileName).suffix().toLower() != "wav")
+        fileName += ".wav";
+
+    // The export renders what the engine plays, so the loop must play from
+    // its start for exactly the export: the output device is closed meanwhile,
+    // or its callbacks would move the loop on before the export begins.
+    m_ui.actionPlay->setChecked(false);
+    m_pEngine->closeAudioDevice();
+    // A stopped loop's resampler still holds the tail of what it played; a
+    // rebuild at the same pitch drops it, so the file begins with the loop's
+    // first sample rather than with that tail.
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    loop->setPitch(loop->getPitch());
+    m_pKerfer->playLoop(true);
+    const bool written = m_pEngine->exportLoop(fileName);
+    m_pKerfer->playLoop(false);
+    m_pEngine->openAudioDevice();
+    if (written) {
+        const QFileInfo info(fileName);
+        emit exportSuccessful(info.absolutePath(), info.fileName());
+    }
+}
+
+void KerferUI::slotQuit()
+{
+    closeAndExit();
+}
+
+void KerferUI::closeAndExit()
+{
+    // The application deletes this window (and so the engine, which saves the
+    // settings) inside the emit: nothing after it may touch a member.
+    const std::function<void()> exitFunction = m_exitFunction;
+    emit closed();
+    exitFunction();
+}
+
+void KerferUI::slotSetMasterBPM(int bpm)
+{
+    m_pEngine->setBPM(bpm);
+}
+
+void KerferUI::slotTogglePlayback(bool toggle)
+{
+    m_pKerfer->playLoop(toggle);
+}
+
+void KerferUI::slotShowPreferences()
+{
+    PreferencesUI* dialog = new PreferencesUI(this, m_pEngine);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void KerferUI::slotShowAdvancedSlicing()
+{
+    AdvancedSlicingUI* dialog = new AdvancedSlicingUI(this, m_pKerfer);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void KerferUI::slotNewProject()
+{
+    m_pEngine->newProject();
+}
+
+void KerferUI::slotOpenProject()
+{
+    QString directory = setting(kLastProjectPath);
+    if (directory.isEmpty())
+        directory = QStringLiteral(".");
+    const QString fileName = askFileName(FileDialog::Open, tr("Open Project"), directory,
+                                         tr("Tamberlo Projects (*.tmx)"));
+    if (fileName.isEmpty())
+        return;
+    m_pEngine->loadProject(fileName);
+    setSetting(kLastProjectPath, QFileInfo(fileName).absolutePath());
+}
+
+void KerferUI::slotSaveProject()
+{
+    const QString fileName =
+        askFileName(FileDialog::Save, tr("Save Project"), setting(kLastProjectPath),
+                    tr("Tamberlo Projects (*.tmx)"));
+    if (fileName.isEmpty())
+        return;
+    m_pEngine->saveProject(fileName);
+    setSetting(kLastProjectPath, QFileInfo(fileName).absolutePath());
+}
+
+void KerferUI::slotAbout()
+{
+    AboutUI* dialog = new AboutUI(this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void KerferUI::slotPlayPreview(QString filePath)
+{
+    m_pEngine->playPreview(filePath);
+}
+
+void KerferUI::slotStatusBarSavedMessage(QString baseFilePath, QString fileName)
+{
+    statusBar()->showMessage(savedMessage(baseFilePath, fileName), kSavedMessageTimeoutMs);
+}
+
+void KerferUI::slotUseSliceTemplate4()
+{
+    m_pKerfer->sliceEvenly(4);
+    m_pKerferRenderer->update();
+}
+
+void KerferUI::slotUseSliceTemplate8()
+{
+    m_pKerfer->sliceEvenly(8);
+    m_pKerferRenderer->update();
+}
+
+void KerferUI::slotUseSliceTemplate16()
+{
+    m_pKerfer->sliceEvenly(16);
+    m_pKerferRenderer->update();
+}
+
+void KerferUI::slotClearSlicing()
+{
+    m_pKerfer->clearSlicePoints();
+    m_pKerferRenderer->update();
+}
+
+void KerferUI::slotExportSlicesToDisk()
+{
+    if (!hasLoop())
+        return;
+    const QString loopFile = m_pKerfer->getLoop()->getFilename();
+    QString directory = Settings::instance()->getSetting(
+        QString::fromLatin1(SampleRendererKerfer::kSaveSliceDirectoryKey));
+    if (directory.isEmpty())
+        directory = QFileInfo(loopFile).absolutePath();
+    const QString suggested =
+        QDir(directory).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile));
+    QString selectedFilter;
+    const QString fileName = askFileName(FileDialog::Save, tr("Save Slices"), suggested,
+                                         wavFilter() + ";;" + aiffFilter(), &selectedFilter);
+    if (fileName.isEmpty())
+        return;
+    const QString baseFilePath = withAudioSuffix(fileName, selectedFilter);
+    Settings::instance()->setSetting(
+        QString::fromLatin1(SampleRendererKerfer::kSaveSliceDirectoryKey),
+        QFileInfo(baseFilePath).absolutePath());
+    slotExportSlicesWithPrefix(baseFilePath);
+}
+
+void KerferUI::slotExportSlicesWithPrefix(QString baseFilePath)
+{
+    if (!hasLoop() || baseFilePath.isEmpty())
+        return;
+    exportSlicesTo(baseFilePath);
+}
+
+void KerferUI::slotExportSlicesQuick()
+{
+    if (!hasLoop())
+        return;
+    const QString loopFile = m_pKerfer->getLoop()->getFilename();
+    const QString folder = makeQuickExportFolder();
+    if (folder.isEmpty()) {
+        qDebug() << "Quick export: no folder could be made beside" << loopFile;
+        statusBar()->showMessage(
+            tr("Quick Export failed: no folder could be made beside %1.").arg(loopFile),
+            kSavedMessageTimeoutMs * 2);
+        return;
+    }
+    exportSlicesTo(QDir(folder).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile)));
+}
+
+void KerferUI::slotExportSlicesToSampler() {}
+
+void KerferUI::slotLoadSliceTemplate()
+{
+    const QString fileName =
+        askFileName(FileDialog::Open, tr("Load Slice Template..."), setting(kLastTemplatePath),
+                    tr("Slice Templates (*.tmst)"));
+    if (fileName.isEmpty())
+        return;
+    m_pKerfer->loadSliceTemplate(fileName);
+    m_pKerferRenderer->update();
+    setSetting(kLastTemplatePath, QFileInfo(fileName).absolutePath());
+}
+
+void KerferUI::slotSaveSliceTemplate()
+{
+    if (!hasLoop())
+        return;
+    QString fileName = askFileName(FileDialog::Save, tr("Save Slice Template..."),
+                                   setting(kLastTemplatePath), tr("Slice Templates (*.tmst)"));
+    if (fileName.isEmpty())
+        return;
+    if (QFileInfo(fileName).suffix() != QLatin1String(kTemplateSuffix))
+        fileName += QStringLiteral(".%1").arg(QLatin1String(kTemplateSuffix));
+    m_pKerfer->saveSliceTemplate(fileName);
+    setSetting(kLastTemplatePath, QFileInfo(fileName).absolutePath());
+}
+
+void KerferUI::keyPressEvent(QKeyEvent* event)
+{
+    const int key = event->key();
+    if (key < Qt::Key_1 || key > Qt::Key_9) {
+        QMainWindow::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (!hasLoop())
+        return;
+    const int slice = key - Qt::Key_0;
+    const QList<unsigned long>& points = m_pKerfer->getSlicePoints();
+    if (slice > points.size() + 1)
+        return;
+    const unsigned long start = slice == 1 ? 0 : points.at(slice - 2);
+    // A point can lie past the audio (dragged there): no slice to play.
+    if (start >= m_pKerfer->getLoop()->getLength())
+        return;
+    m_pKerfer->playSlice(start);
+}
+
+void KerferUI::closeEvent(QCloseEvent* event)
+{
+    event->accept();
+    closeAndExit();
+}
+
+void KerferUI::dragEnterEvent(QDragEnterEvent* event)
+{
+    const QMimeData* mime = event->mimeData();
+    qDebug() << "Drag enter event" << mime->hasUrls();
+    if (mime->hasUrls() && mime->urls().size() == 1)
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void KerferUI::dropEvent(QDropEvent* event)
+{
+    const QMimeData* mime = event->mimeData();
+    if (!mime->hasUrls() || mime->urls().size() != 1) {
+        event->ignore();
+        return;
+    }
+    slotLoadAudioFile(mime->urls().first().toLocalFile());
+    event->acceptProposedAction();
+}
+
+bool KerferUI::hasLoop() const
+{
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    return loop && loop->getLength() > 0;
+}
+
+void KerferUI::setLoopActionsEnabled(bool enabled)
+{
+    m_ui.actionSaveSlices->setEnabled(enabled);
+    m_ui.actionExportLoop->setEnabled(enabled);
+    m_ui.toolBar->setEnabled(enabled);
+    m_ui.actionAdvancedSlicing->setEnabled(enabled);
+}
+
+void KerferUI::showSlice(QSharedPointer<Slice> slice)
+{
+    m_pKerferRenderer->setSlice(slice);
+    m_pZoombar->setSlice(slice);
+}
+
+void KerferUI::repaintViews()
+{
+    m_pKerferRenderer->update();
+    m_pZoombar->update();
+}
+
+void KerferUI::exportSlicesTo(const QString& baseFilePath)
+{
+    for (const QString& written : m_pEngine->exportSlices(baseFilePath)) {
+        const QFileInfo info(written);
+        emit exportSuccessful(info.absolutePath(), info.fileName());
+    }
+}
+
+QString KerferUI::makeQuickExportFolder() const
+{
+    const QFileInfo loop(m_pKerfer->getLoop()->getFilename());
+    QDir parent = loop.absoluteDir();
+    QString name = loop.completeBaseName();
+    if (name.isEmpty())
+        name = QStringLiteral("loop");
+    // mkdir fails on a folder that exists, so an earlier export is never
+    // written into, even by a second window racing for the same name.
+    for (int n = 1; n < 10000; ++n) {
+        const QString candidate = n == 1 ? name : QStringLiteral("%1 %2").arg(name).arg(n);
+        if (parent.mkdir(candidate))
+            return parent.filePath(candidate);
+        if (!parent.exists(candidate))
+            return QString();
+    }
+    return QString();
+}

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "ui_tamberlomainwindow.h"
+
+#include <QMainWindow>
+#include <QSharedPointer>
+#include <QString>
+
+#include <functional>
+
+class Kerfer;
+class QAction;
+class QStackedWidget;
+class SampleRendererKerfer;
+class SampleRendererZoombar;
+class Slice;
+class SliceEngine;
+class TransportBar;
+
+// The application's one main window: the loaded loop in the slice editing view
+// between the transport bar and the zoom bar, and the menus, tool bar, keys,
+// drops and file dialogs that drive the engine's Kerfer. It owns the engine.
+class KerferUI : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // Name of the folder of demo loops beside the executable.
+    static const char* const kDemoLoopFolder;
+
+    // Builds the engine (audio starts here), the views and the actions, shows
+    // the window and loads the last command-line argument, if there is one
+    // besides the program.
+    KerferUI();
+    ~KerferUI() override;
+
+    // Where the audio dialog starts when no file was opened before: the demo
+    // loops beside the executable.
+    static QString demoLoopDirectory();
+    // "<folder><separator><file> successfully saved.", the folder shortened
+    // when the whole would not fit the status bar's 40 characters.
+    static QString savedMessage(const QString& baseFilePath, const QString& fileName);
+
+    SliceEngine* getEngine() const { return m_pEngine; }
+    SampleRendererKerfer* getKerferRenderer() const { return m_pKerferRenderer; }
+    SampleRendererZoombar* getZoombar() const { return m_pZoombar; }
+    TransportBar* getTransportBar() const { return m_pTransportBar; }
+    const Ui_TamberloMainWindow& getUi() const { return m_ui; }
+
+    enum class FileDialog
+    {
+        Open,
+        Save
+    };
+    // Asks for a file name; an empty result means cancelled. selectedFilter,
+    // when given, receives the filter the user chose.
+    using FileDialogFunction =
+        std::function<QString(FileDialog kind, const QString& caption, const QString& directory,
+                              const QString& filter, QString* selectedFilter)>;
+    // Every file the window asks for goes through this function (by default
+    // the platform's file dialogs), so that tests can answer without a modal
+    // dialog.
+    void setFileDialogFunction(FileDialogFunction function);
+    // What ends the process once the window has announced closed() (by
+    // default exit with status 0). Called without the window, which may
+    // already be gone.
+    void setExitFunction(std::function<void()> function);
+
+signals:
+    void closed();
+    // A file was written: fileName in the folder baseFilePath.
+    void exportSuccessful(QString baseFilePath, QString fileName);
+
+public slots:
+    void slotSetupSliceConnections(Slice* pSlice);
+    void slotUpdatePlaybackButton(bool checked);
+    void slotSliceAudio();
+    void slotLoadAudioFile();
+    void slotLoadAudioFile(QString fileName);
+    void slotExportLoop();
+    void slotQuit();
+    void slotSetMasterBPM(int bpm);
+    void slotTogglePlayback(bool toggle);
+    void slotShowPreferences();
+    void slotShowAdvancedSlicing();
+    void slotNewProject();
+    void slotOpenProject();
+    void slotSaveProject();
+    void slotAbout();
+    void slotPlayPreview(QString filePath);
+    void slotStatusBarSavedMessage(QString baseFilePath, QString fileName);
+    void slotUseSliceTemplate4();
+    void slotUseSliceTemplate8();
+    void slotUseSliceTemplate16();
+    void slotClearSlicing();
+    void slotExportSlicesToDisk();
+    void slotExportSlicesWithPrefix(QString baseFilePath);
+    void slotExportSlicesQuick();
+    void slotExportSlicesToSampler();
+    void slotLoadSliceTemplate();
+    void slotSaveSliceTemplate();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    QString askFileName(FileDialog kind, const QString& caption, const QString& directory,
+                        const QString& filter, QString* selectedFilter = nullptr);
+    // Announces closed() (which normally destroys this window) and ends the
+    // process.
+    void closeAndExit();
+    bool hasLoop() const;
+    void setLoopActionsEnabled(bool enabled);
+    void showSlice(QSharedPointer<Slice> slice);
+    void repaintViews();
+    // Writes the loop's slices for the base path and reports each written file.
+    void exportSlicesTo(const QString& baseFilePath);
+    // A folder beside the loaded file, named after it, that did not exist
+    // before (numbered when that name is taken). Empty when none could be made.
+    QString makeQuickExportFolder() const;
+
+    Ui_TamberloMainWindow m_ui;
+    QStackedWidget* m_pStackedWidget = nullptr;
+    SliceEngine* m_pEngine = nullptr;
+    Kerfer* m_pKerfer = nullptr;
+    SampleRendererKerfer* m_pKerferRenderer = nullptr;
+    SampleRendererZoombar* m_pZoombar = nullptr;
+    TransportBar* m_pTransportBar = nullptr;
+    QAction* m_pActionResetFocus = nullptr;
+    FileDialogFunction m_fileDialogFunction;
+    std::function<void()> m_exitFunction;
+};

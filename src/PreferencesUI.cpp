@@ -1,0 +1,48 @@
+#include "PreferencesUI.h"
+
+#include "AudioOutputDevice.h"
+#include "Settings.h"
+#include "SliceEngine.h"
+
+namespace {
+
+const char* const kAudioDevice = "AudioDevice";
+const char* const kBufferSize = "AudioDeviceBufferSize";
+
+} // namespace
+
+PreferencesUI::PreferencesUI(QWidget* parent, SliceEngine* engine)
+    : QDialog(parent, Qt::Sheet), m_pEngine(engine)
+{
+    m_ui.setupUi(this);
+    // The form may be edited; the limit the preview needs may not.
+    m_ui.spinBoxBufferSize->setMaximum(kMaxBufferSize);
+    connect(m_ui.buttonBox, SIGNAL(accepted()), this, SLOT(slotAccept()));
+    connect(m_ui.buttonBox, SIGNAL(rejected()), this, SLOT(slotReject()));
+
+    m_ui.comboBoxAudioDevice->addItems(AudioOutputDevice::getDeviceList());
+    const Settings* settings = Settings::instance();
+    const int index = m_ui.comboBoxAudioDevice->findText(settings->getSetting(kAudioDevice),
+                                                         Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_ui.comboBoxAudioDevice->setCurrentIndex(index >= 0 ? index : 0);
+
+    const int bufferSize = settings->getSetting(kBufferSize).toInt();
+    m_ui.spinBoxBufferSize->setValue(bufferSize > 0 ? bufferSize : kDefaultBufferSize);
+}
+
+void PreferencesUI::slotAccept()
+{
+    Settings* settings = Settings::instance();
+    settings->setSetting(kAudioDevice, m_ui.comboBoxAudioDevice->currentText());
+    settings->setSetting(kBufferSize, QString::number(m_ui.spinBoxBufferSize->value()));
+    m_pEngine->closeAudioDevice();
+    m_pEngine->openAudioDevice();
+    m_pEngine->closeMidiDevice();
+    m_pEngine->openMidiDevice();
+    hide();
+}
+
+void PreferencesUI::slotReject()
+{
+    hide();
+}

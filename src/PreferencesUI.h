@@ -1,0 +1,32 @@
+#pragma once
+
+#include "ui_preferences10.h"
+
+#include <QDialog>
+
+class SliceEngine;
+
+// The audio output device and its buffer size. OK stores both and re-opens
+// the audio and MIDI devices with them (also when nothing changed); Cancel
+// stores nothing.
+class PreferencesUI : public QDialog
+{
+    Q_OBJECT
+public:
+    // Largest buffer offered, in samples of both channels: the file preview
+    // renders through a block of this size.
+    static constexpr int kMaxBufferSize = 4096;
+    static constexpr int kDefaultBufferSize = 2048;
+
+    PreferencesUI(QWidget* parent, SliceEngine* engine);
+
+    const Ui_DialogPreferences10& getUi() const { return m_ui; }
+
+public slots:
+    void slotAccept();
+    void slotReject();
+
+private:
+    Ui_DialogPreferences10 m_ui;
+    SliceEngine* m_pEngine;
+};
