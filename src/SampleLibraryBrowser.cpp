@@ -30,7 +30,11 @@ QDirModel* SampleLibraryBrowser::createModel(QObject* parent)
 void SampleLibraryBrowser::setLibraryPath(const QString& path)
 {
     // index("") would be the model's top level too, but only by accident.
-    setRootIndex(path.isEmpty() ? QModelIndex() : m_pModel->index(path));
+    const QModelIndex root = path.isEmpty() ? QModelIndex() : m_pModel->index(path);
+    // The model reads a folder once; one chosen again may have new samples.
+    if (root.isValid())
+        m_pModel->refresh(root);
+    setRootIndex(root);
 }
 
 void SampleLibraryBrowser::selectSample(QModelIndex index)
