@@ -1,7 +1,9 @@
-// Filling a cache from a five-minute WAV, and reading it back the way the
-// audio thread does: by runs (readSamples, mixSamples) or sample by sample.
+// Filling a cache from a five-minute WAV and from the same audio as MP3 (beside
+// the ffmpeg command decoding that MP3 in the same run), and reading a cache
+// back the way the audio thread does: by runs or sample by sample.
 
 #include "AudioCache.h"
+#include "AudioFileAudioDecoder.h"
 #include "AudioFileSndFile.h"
 
 #include <QDir>
@@ -14,6 +16,8 @@
 #include <cmath>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -24,6 +28,7 @@ namespace {
 const long kRate = 44100;
 const long kFrames = 5 * 60 * kRate;
 QString g_wavPath;
+QString g_mp3Path;
 
 bool writeFiveMinuteWav(const QString& path)
 {
@@ -49,7 +54,7 @@ bool writeFiveMinuteWav(const QString& path)
 
 // Seconds from the construction of a cache to its last fillProgress(), as a
 // load sees it.
-double loadOnce()
+double loadOnce(const std::function<std::unique_ptr<AudioFile>()>& open)
 {
     std::mutex mutex;
     std::condition_variable done;
@@ -57,7 +62,7 @@ double loadOnce()
     std::chrono::steady_clock::time_point end;
 
     const auto begin = std::chrono::steady_clock::now();
-    auto file = std::make_unique<AudioFileSndFile>(g_wavPath);
+    std::unique_ptr<AudioFile> file = open();
     auto cache = std::make_unique<AudioCache>(file.get());
     const auto onProgress = [&] {
         if (!cache->isFilled())
@@ -84,12 +89,22 @@ double loadOnce()
 
 // Arg 0: the first load of the process pays the first touch of ~100 MB of
 // fresh heap in its first iteration. Arg 1: that load is done untimed first.
+std::unique_ptr<AudioFile> openWav()
+{
+    return std::make_unique<AudioFileSndFile>(g_wavPath);
+}
+
+std::unique_ptr<AudioFile> openMp3()
+{
+    return std::make_unique<AudioFileAudioDecoder>(g_mp3Path);
+}
+
 void BM_FillFromWav(benchmark::State& state)
 {
     if (state.range(0) != 0)
-        loadOnce();
+        loadOnce(openWav);
     for (auto _ : state)
-        state.SetIterationTime(loadOnce());
+        state.SetIterationTime(loadOnce(openWav));
     state.counters["chunks"] = static_cast<double>((2 * kFrames + 4095) / 4096);
 }
 BENCHMARK(BM_FillFromWav)
@@ -98,6 +113,29 @@ BENCHMARK(BM_FillFromWav)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(10);
+
+// Construction to the last fillProgress() for the MP3, the way a loop loads.
+void BM_FillFromMp3(benchmark::State& state)
+{
+    loadOnce(openMp3);
+    for (auto _ : state)
+        state.SetIterationTime(loadOnce(openMp3));
+}
+BENCHMARK(BM_FillFromMp3)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The reference: the ffmpeg command decoding the same MP3 on one thread.
+void BM_FfmpegCommandMp3(benchmark::State& state)
+{
+    const QByteArray command = QString("ffmpeg -nostdin -loglevel error -threads 1 -i '%1' "
+                                       "-f f32le -y /dev/null")
+                                   .arg(g_mp3Path)
+                                   .toLocal8Bit();
+    for (auto _ : state) {
+        if (std::system(command.constData()) != 0)
+            state.SkipWithError("ffmpeg failed");
+    }
+}
+BENCHMARK(BM_FfmpegCommandMp3)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 // What libsndfile alone needs to decode the same file, for comparison.
 void BM_LibsndfileAlone(benchmark::State& state)
@@ -216,6 +254,15 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot write %s\n", qPrintable(g_wavPath));
         return 1;
     }
+    g_mp3Path = dir + "/five-minutes-cache.mp3";
+    const QByteArray encode = QString("ffmpeg -nostdin -loglevel error -y -i '%1' -c:a libmp3lame "
+                                      "-b:a 192k '%2'")
+                                  .arg(g_wavPath, g_mp3Path)
+                                  .toLocal8Bit();
+    if (std::system(encode.constData()) != 0) {
+        std::fprintf(stderr, "cannot encode %s\n", qPrintable(g_mp3Path));
+        return 1;
+    }
     // The cache's log lines would drown the table.
     qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& msg) {
         if (type != QtDebugMsg && type != QtInfoMsg)
@@ -225,5 +272,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     QFile::remove(g_wavPath);
+    QFile::remove(g_mp3Path);
     return 0;
 }

@@ -2,7 +2,8 @@
 // pitch and stretch (each through its own SoundTouch processor) plus four
 // loop recorders playing their takes, in blocks of 256 frames. The figure
 // that matters is "budget_%": the time of one block as a share of the 5.8 ms
-// that 256 frames last at 44100 Hz, on one core.
+// that 256 frames last at 44100 Hz, on one core, from the rendering thread's
+// CPU time ("wall_budget_%" gives the same from the wall clock).
 
 #include "AudioCache.h"
 #include "BankSampler.h"
@@ -21,12 +22,20 @@
 
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <vector>
 
 namespace {
 
 const unsigned kBlockSamples = 512; // 256 frames
 const double kBlockSeconds = 256.0 / 44100.0;
+
+double threadCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
 
 bool writeSine(const QString& path, double hz, long frames)
 {
@@ -106,15 +115,24 @@ void runRig(benchmark::State& state, bool withPads, bool withLoopers)
         state.SkipWithError("could not write the pad files");
         return;
     }
-    double seconds = 0.0;
+    // The share is taken from the rendering thread's own CPU time, which is
+    // what the audio thread needs of its core; on a machine shared with other
+    // work the wall time also counts the time spent waiting for the core.
+    double cpuSeconds = 0.0;
+    double wallSeconds = 0.0;
     for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = threadCpuSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
         rig.cycle();
-        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        wallSeconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        cpuSeconds += threadCpuSeconds() - cpuStart;
         benchmark::DoNotOptimize(rig.buffer.data());
         benchmark::ClobberMemory();
     }
-    state.counters["budget_%"] = 100.0 * seconds / double(state.iterations()) / kBlockSeconds;
+    const double blocks = double(state.iterations());
+    state.counters["budget_%"] = 100.0 * cpuSeconds / blocks / kBlockSeconds;
+    state.counters["wall_budget_%"] = 100.0 * wallSeconds / blocks / kBlockSeconds;
 }
 
 void BM_SixteenPadsAndFourLoopers(benchmark::State& state)

@@ -73,7 +73,12 @@ qint64 positionOf(double fraction, quint32 length)
 
 } // namespace
 
-Kerfer::Kerfer(QObject* parent) : QObject(parent) {}
+Kerfer::Kerfer(QObject* parent) : QObject(parent)
+{
+    // sliceLoaded(Slice*) may cross threads through queued connections (and
+    // into signal spies), which need the type registered by name.
+    qRegisterMetaType<Slice*>("Slice*");
+}
 
 Kerfer::~Kerfer() = default;
 
@@ -508,12 +513,14 @@ bool Kerfer::loadSliceTemplate(const QString& fileName)
     int line = 0;
     int column = 0;
     if (!document.setContent(&file, &parseError, &line, &column)) {
-        qDebug() << "Not a slice template" << fileName
-                 << QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column);
+        qDebug()
+            << "Not a slice template" << fileName
+            << qPrintable(
+                   QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column));
         return false;
     }
     const auto refuse = [&fileName](const QString& why) {
-        qDebug() << "Not a slice template" << fileName << QString("(%1)").arg(why);
+        qDebug() << "Not a slice template" << fileName << qPrintable(QString("(%1)").arg(why));
         return false;
     };
 
@@ -579,8 +586,7 @@ bool Kerfer::loadSliceTemplate(const QString& fileName)
     }
     std::sort(points.begin(), points.end());
     if (skipped > 0)
-        qDebug() << "Slice template" << fileName << ":" << skipped
-                 << "points lie outside the loop and were left out";
+        qDebug() << "Slice template points outside the loop left out:" << skipped << fileName;
 
     setStartMarker(startMarker);
     setEndMarker(endMarker);

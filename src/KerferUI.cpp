@@ -2,10 +2,14 @@
 
 #include "AboutUI.h"
 #include "AdvancedSlicingUI.h"
+#include "BankSampler.h"
 #include "Kerfer.h"
+#include "LoopingSamplerBankWidget.h"
 #include "PreferencesUI.h"
+#include "SampleLibraryBrowser.h"
 #include "SampleRendererKerfer.h"
 #include "SampleRendererZoombar.h"
+#include "SamplerPadWidget.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
@@ -16,11 +20,16 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
+#include <QDirModel>
+#include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStackedWidget>
@@ -30,6 +39,7 @@
 #include <cstdlib>
 
 const char* const KerferUI::kDemoLoopFolder = "demo-loops";
+const char* const KerferUI::kVisibleDockPanelsKey = "VisibleDockPanels";
 
 namespace {
 
@@ -42,6 +52,8 @@ const char* const kTemplateSuffix = "tmst";
 const int kMaxWholeMessageLength = 40;
 const int kShortFolderLength = 32;
 const int kSavedMessageTimeoutMs = 2000;
+// The pad panel's grid, four pads to a row.
+const int kPadColumns = 4;
 
 QString setting(const char* key)
 {
@@ -97,6 +109,8 @@ QString platformFileDialog(KerferUI* window, KerferUI::FileDialog kind, const QS
 {
     if (kind == KerferUI::FileDialog::Open)
         return QFileDialog::getOpenFileName(window, caption, directory, filter, selectedFilter);
+    if (kind == KerferUI::FileDialog::Directory)
+        return QFileDialog::getExistingDirectory(window, caption, directory);
     return QFileDialog::getSaveFileName(window, caption, directory, filter, selectedFilter);
 }
 
@@ -183,6 +197,10 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
             SLOT(slotSaveSliceTemplate()));
     connect(m_ui.actionQuickExport, SIGNAL(triggered()), this, SLOT(slotExportSlicesQuick()));
 
+    connect(m_pKerferRenderer, &SampleRendererKerfer::sliceSentToPad, this,
+            &KerferUI::loadSliceIntoPad);
+    createDockPanels();
+
     show();
     setFocus(Qt::OtherFocusReason);
 
@@ -196,6 +214,15 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
 
 KerferUI::~KerferUI()
 {
+    // The panels show the engine's banks, so they go before it; their hiding
+    // now is no choice of the user's to remember.
+    for (QDockWidget* dock : getDockPanels()) {
+        dock->toggleViewAction()->disconnect(this);
+        delete dock;
+    }
+    m_pPadsDock = m_pLoopersDock = m_pLibraryDock = nullptr;
+    m_padWidgets.clear();
+    m_pLibraryBrowser = nullptr;
     delete m_pKerferRenderer;
     delete m_pZoombar;
     delete m_pEngine;
@@ -372,6 +399,7 @@ void KerferUI::slotShowAdvancedSlicing()
 void KerferUI::slotNewProject()
 {
     m_pEngine->newProject();
+    refreshPadWidgets();
 }
 
 void KerferUI::slotOpenProject()
@@ -384,6 +412,7 @@ void KerferUI::slotOpenProject()
     if (fileName.isEmpty())
         return;
     m_pEngine->loadProject(fileName);
+    refreshPadWidgets();
     setSetting(kLastProjectPath, QFileInfo(fileName).absolutePath());
 }
 
@@ -612,4 +641,114 @@ QString KerferUI::makeQuickExportFolder() const
             return QString();
     }
     return QString();
+}
+
+void KerferUI::createDockPanels()
+{
+    m_pWindowMenu = new QMenu(tr("Window"), m_ui.menubar);
+    m_pWindowMenu->setObjectName("menuWindow");
+    m_ui.menubar->insertMenu(m_ui.menuHelp->menuAction(), m_pWindowMenu);
+
+    // Laid out like a hardware pad grid: pad 0 (note 36) bottom left, each
+    // row of four above the one before.
+    QWidget* pads = new QWidget;
+    QGridLayout* grid = new QGridLayout(pads);
+    grid->setSpacing(2);
+    const int rows = BankSampler::PadCount / kPadColumns;
+    for (int pad = 0; pad < BankSampler::PadCount; ++pad) {
+        SamplerPadWidget* widget = new SamplerPadWidget(pads, m_pEngine->getBankSampler(), pad);
+        widget->setWindowFlags(Qt::Widget);
+        grid->addWidget(widget, rows - 1 - pad / kPadColumns, pad % kPadColumns);
+        m_padWidgets.append(widget);
+    }
+    m_pPadsDock = addDockPanel(tr("Pads"), "dockPads", pads, Qt::RightDockWidgetArea);
+
+    m_pLoopersDock =
+        addDockPanel(tr("Loopers"), "dockLoopers",
+                     new LoopingSamplerBankWidget(nullptr, m_pEngine->getLoopingSamplerBank()),
+                     Qt::BottomDockWidgetArea);
+
+    m_pDirModel = SampleLibraryBrowser::createModel(this);
+    m_pLibraryBrowser = new SampleLibraryBrowser(m_pDirModel);
+    connect(m_pLibraryBrowser, &SampleLibraryBrowser::sampleSelected, this,
+            &KerferUI::previewLibraryFile);
+    m_pLibraryDock = addDockPanel(tr("Sample Library"), "dockSampleLibrary", m_pLibraryBrowser,
+                                  Qt::LeftDockWidgetArea);
+
+    m_pWindowMenu->addSeparator();
+    m_pActionChooseLibraryFolder = m_pWindowMenu->addAction(tr("Choose Sample Library Folder..."));
+    connect(m_pActionChooseLibraryFolder, &QAction::triggered, this,
+            &KerferUI::slotChooseSampleLibraryFolder);
+
+    // Hidden unless the last session showed them, so the window first
+    // shows the slicing views alone.
+    const QStringList visible = setting(kVisibleDockPanelsKey).split(',', Qt::SkipEmptyParts);
+    for (QDockWidget* dock : getDockPanels()) {
+        dock->setVisible(visible.contains(dock->objectName()));
+        dock->toggleViewAction()->setChecked(dock->isVisibleTo(this));
+        connect(dock->toggleViewAction(), &QAction::toggled, this,
+                &KerferUI::rememberVisibleDockPanels);
+    }
+}
+
+QDockWidget* KerferUI::addDockPanel(const QString& title, const char* objectName, QWidget* content,
+                                    Qt::DockWidgetArea area)
+{
+    QDockWidget* dock = new QDockWidget(title, this);
+    dock->setObjectName(QString::fromLatin1(objectName));
+    dock->setWidget(content);
+    addDockWidget(area, dock);
+    m_pWindowMenu->addAction(dock->toggleViewAction());
+    return dock;
+}
+
+QList<QDockWidget*> KerferUI::getDockPanels() const
+{
+    QList<QDockWidget*> docks;
+    for (QDockWidget* dock : {m_pPadsDock, m_pLoopersDock, m_pLibraryDock})
+        if (dock)
+            docks.append(dock);
+    return docks;
+}
+
+void KerferUI::rememberVisibleDockPanels()
+{
+    QStringList visible;
+    for (QDockWidget* dock : getDockPanels())
+        if (dock->toggleViewAction()->isChecked())
+            visible.append(dock->objectName());
+    setSetting(kVisibleDockPanelsKey, visible.join(','));
+}
+
+void KerferUI::refreshPadWidgets()
+{
+    for (SamplerPadWidget* pad : qAsConst(m_padWidgets))
+        pad->slotRefreshFromBankSampler(pad->getPadIndex());
+}
+
+void KerferUI::previewLibraryFile(const QString& filePath)
+{
+    // Folders and other files are announced too; only audio is auditioned.
+    static const QStringList audioSuffixes{"wav", "aif", "aiff", "mp3", "m4a"};
+    const QFileInfo info(filePath);
+    if (info.isFile() && audioSuffixes.contains(info.suffix().toLower()))
+        slotPlayPreview(filePath);
+}
+
+void KerferUI::slotChooseSampleLibraryFolder()
+{
+    const QString folder = askFileName(FileDialog::Directory, tr("Choose Sample Library Folder"),
+                                       setting(SampleLibraryBrowser::kSampleLibPathKey), QString());
+    if (folder.isEmpty())
+        return;
+    const QString path = QDir(folder).absolutePath();
+    setSetting(SampleLibraryBrowser::kSampleLibPathKey, path);
+    m_pLibraryBrowser->setLibraryPath(path);
+    m_pLibraryDock->show();
+}
+
+void KerferUI::loadSliceIntoPad(int padIndex, const QString& fileName)
+{
+    m_pEngine->exportToPad(padIndex, fileName);
+    statusBar()->showMessage(tr("Slice sent to pad %1").arg(padIndex + 1), kSavedMessageTimeoutMs);
 }

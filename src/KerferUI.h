@@ -9,6 +9,11 @@
 #include <functional>
 
 class Kerfer;
+class QDirModel;
+class QDockWidget;
+class QMenu;
+class SampleLibraryBrowser;
+class SamplerPadWidget;
 class QAction;
 class QStackedWidget;
 class SampleRendererKerfer;
@@ -46,10 +51,20 @@ public:
     TransportBar* getTransportBar() const { return m_pTransportBar; }
     const Ui_TamberloMainWindow& getUi() const { return m_ui; }
 
+    // Settings key of the dock panels shown, their object names joined by ",".
+    static const char* const kVisibleDockPanelsKey;
+    // The "Pads", "Loopers" and "Sample Library" panels of the "Window" menu.
+    QList<QDockWidget*> getDockPanels() const;
+    // Pad widgets by pad index.
+    const QList<SamplerPadWidget*>& getPadWidgets() const { return m_padWidgets; }
+    SampleLibraryBrowser* getLibraryBrowser() const { return m_pLibraryBrowser; }
+
     enum class FileDialog
     {
         Open,
-        Save
+        Save,
+        // A folder; the filter is not used.
+        Directory
     };
     // Asks for a file name; an empty result means cancelled. selectedFilter,
     // when given, receives the filter the user chose.
@@ -98,6 +113,9 @@ public slots:
     void slotExportSlicesToSampler();
     void slotLoadSliceTemplate();
     void slotSaveSliceTemplate();
+    // Asks for the sample library's folder, stores it as "SampleLibPath" and
+    // shows it in the "Sample Library" panel.
+    void slotChooseSampleLibraryFolder();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -120,6 +138,16 @@ private:
     // A folder beside the loaded file, named after it, that did not exist
     // before (numbered when that name is taken). Empty when none could be made.
     QString makeQuickExportFolder() const;
+    // The "Window" menu and its panels, shown as the settings remember them.
+    void createDockPanels();
+    QDockWidget* addDockPanel(const QString& title, const char* objectName, QWidget* content,
+                              Qt::DockWidgetArea area);
+    void rememberVisibleDockPanels();
+    // The bank announces loaded pads, not emptied ones: after a new or a
+    // loaded project every pad widget shows what its pad now holds.
+    void refreshPadWidgets();
+    void previewLibraryFile(const QString& filePath);
+    void loadSliceIntoPad(int padIndex, const QString& fileName);
 
     Ui_TamberloMainWindow m_ui;
     QStackedWidget* m_pStackedWidget = nullptr;
@@ -129,6 +157,14 @@ private:
     SampleRendererZoombar* m_pZoombar = nullptr;
     TransportBar* m_pTransportBar = nullptr;
     QAction* m_pActionResetFocus = nullptr;
+    QMenu* m_pWindowMenu = nullptr;
+    QDockWidget* m_pPadsDock = nullptr;
+    QDockWidget* m_pLoopersDock = nullptr;
+    QDockWidget* m_pLibraryDock = nullptr;
+    QList<SamplerPadWidget*> m_padWidgets;
+    QDirModel* m_pDirModel = nullptr;
+    SampleLibraryBrowser* m_pLibraryBrowser = nullptr;
+    QAction* m_pActionChooseLibraryFolder = nullptr;
     FileDialogFunction m_fileDialogFunction;
     std::function<void()> m_exitFunction;
 };

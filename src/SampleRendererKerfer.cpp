@@ -1,6 +1,7 @@
 #include "SampleRendererKerfer.h"
 
 #include "Assert.h"
+#include "BankSampler.h"
 #include "Kerfer.h"
 #include "Settings.h"
 #include "Slice.h"
@@ -77,6 +78,12 @@ SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
             &SampleRendererKerfer::slotDeleteSlicePoint);
     connect(m_pActionSaveSlice, &QAction::triggered, this,
             &SampleRendererKerfer::slotSaveSelectedSlice);
+    m_pSendToPadMenu = m_pContextMenu->addMenu(tr("Send Slice to Pad"));
+    for (int pad = 0; pad < BankSampler::PadCount; ++pad) {
+        QAction* action = m_pSendToPadMenu->addAction(
+            tr("Pad %1 (note %2)").arg(pad + 1).arg(BankSampler::FirstNote + pad));
+        connect(action, &QAction::triggered, this, [this, pad] { slotSendSliceToPad(pad); });
+    }
     setBackgroundRole(QPalette::Base);
 }
 
@@ -112,7 +119,7 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
 
     const int w = width();
     const int h = height();
-    if (!hasDrawableView()) {
+    if (sliceLength() == 0) {
         painter.setPen(QPen());
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRect(w / 4, h / 3, w / 2, h / 3), 5.0, 5.0);
@@ -120,6 +127,9 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
                            h / 2 - m_dragHerePixmap.height() / 2, m_dragHerePixmap);
         return;
     }
+    // A view set from outside may be empty; positions cannot be placed then.
+    if (!hasDrawableView())
+        return;
 
     painter.setPen(QColor(200, 0, 0, 255));
     const QList<unsigned long> points = m_pKerfer->getSlicePoints();
@@ -351,29 +361,43 @@ QString SampleRendererKerfer::askSliceFileName(const QString& suggestedPath,
                                         wavFilter() + ";;" + aiffFilter(), selectedFilter);
 }
 
-void SampleRendererKerfer::slotSaveSelectedSlice()
+bool SampleRendererKerfer::hasContextSlice() const
 {
     if (!m_pKerfer)
-        return;
+        return false;
     const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
     if (!loop || loop->getLength() == 0)
-        return;
+        return false;
     const unsigned long start = m_contextSliceStart;
-    const unsigned long startMarker = m_pKerfer->getStartMarker();
     // What the Kerfer will write: from the start (or the start marker when it
     // lies beyond it) to the next point or the end marker. A point beyond the
     // end marker or the audio would give an empty or backward range.
     if (start >= loop->getLength() ||
-        std::max(start, startMarker) >= m_pKerfer->getSliceEnd(start)) {
+        std::max(start, m_pKerfer->getStartMarker()) >= m_pKerfer->getSliceEnd(start)) {
         qDebug() << "No slice to save at" << start;
-        return;
+        return false;
     }
+    return true;
+}
 
-    // The number the slice would have in a full export, for the suggested name.
+int SampleRendererKerfer::contextSliceNumber() const
+{
+    const unsigned long startMarker = m_pKerfer->getStartMarker();
     int number = 1;
     for (unsigned long point : m_pKerfer->getSlicePoints())
-        if (point > startMarker && point <= start)
+        if (point > startMarker && point <= m_contextSliceStart)
             ++number;
+    return number;
+}
+
+void SampleRendererKerfer::slotSaveSelectedSlice()
+{
+    if (!hasContextSlice())
+        return;
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    const unsigned long start = m_contextSliceStart;
+    // The number the slice would have in a full export, for the suggested name.
+    const int number = contextSliceNumber();
     const QFileInfo loopFile(loop->getFilename());
     QString directory = Settings::instance()->getSetting(kSaveSliceDirectoryKey);
     if (directory.isEmpty() || !QDir(directory).exists())
@@ -394,4 +418,30 @@ void SampleRendererKerfer::slotSaveSelectedSlice()
     const QFileInfo written(fileName);
     Settings::instance()->setSetting(kSaveSliceDirectoryKey, written.absolutePath());
     emit sliceSaved(written.absolutePath(), written.fileName());
+}
+
+void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
+{
+    if (padIndex < 0 || padIndex >= BankSampler::PadCount || !hasContextSlice())
+        return;
+    // The program's own folder, never the user's: a pad refers to its file by
+    // name (also in saved projects), so an existing file is never replaced;
+    // the next free name is taken instead.
+    const QDir folder(QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads");
+    if (!folder.mkpath(".")) {
+        qDebug() << "Could not create the pad folder" << folder.absolutePath();
+        return;
+    }
+    const QString base = QString("%1_%2")
+                             .arg(QFileInfo(m_pKerfer->getLoop()->getFilename()).completeBaseName())
+                             .arg(contextSliceNumber());
+    QString fileName = folder.filePath(base + ".wav");
+    for (int n = 2; QFileInfo::exists(fileName); ++n)
+        fileName = folder.filePath(QString("%1-%2.wav").arg(base).arg(n));
+
+    if (!m_pKerfer->saveSlice(m_contextSliceStart, fileName)) {
+        qDebug() << "Slice not sent to pad" << padIndex << fileName;
+        return;
+    }
+    emit sliceSentToPad(padIndex, fileName);
 }

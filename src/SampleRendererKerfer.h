@@ -35,11 +35,16 @@ public slots:
     void slotSaveSelectedSlice();
     void slotSliceHere();
     void slotDeleteSlicePoint();
+    // Writes the slice under the last right-click to a new file in the
+    // per-user pad folder and announces it for the pad.
+    void slotSendSliceToPad(int padIndex);
 
 signals:
     // A slice was written to fileName in the folder baseFilePath (the same
     // arguments as the main window's status bar message).
     void sliceSaved(QString baseFilePath, QString fileName);
+    // A slice was written to fileName for the pad (0 to 15) to load.
+    void sliceSentToPad(int padIndex, QString fileName);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -77,10 +82,15 @@ protected:
     QAction* m_pActionSliceHere = nullptr;
     QAction* m_pActionDeleteSlicePoint = nullptr;
     QAction* m_pActionSaveSlice = nullptr;
+    QMenu* m_pSendToPadMenu = nullptr;
     QPixmap m_dragHerePixmap;
 
 private:
     void drawMarker(QPainter* painter, unsigned long marker, const QColor& colour, QPointF* top,
                     QPointF* bottom);
     void resetDrag();
+    // Whether the slice under the last right-click holds audio to write, and
+    // its number counted as a full export counts.
+    bool hasContextSlice() const;
+    int contextSliceNumber() const;
 };

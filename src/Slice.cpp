@@ -137,6 +137,17 @@ Slice::Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
     m_endSample = m_length;
 }
 
+Slice::Slice(const Slice& source, PieceTag)
+{
+    setDefaults(false);
+    m_pAudioBuffer = source.m_pAudioBuffer;
+    m_pAudioCache = source.m_pAudioCache;
+    m_sampleRate = source.m_sampleRate;
+    m_audioOffset = source.m_audioOffset;
+    m_length = source.m_length;
+    m_endSample = m_length;
+}
+
 Slice::~Slice()
 {
     {
@@ -153,7 +164,7 @@ Slice::~Slice()
 #endif
 }
 
-void Slice::setDefaults()
+void Slice::setDefaults(bool withResampler)
 {
 #ifdef TMB_TSAN
     __tsan_mutex_create(&m_mutex, __tsan_mutex_write_reentrant);
@@ -178,7 +189,7 @@ void Slice::setDefaults()
     m_timeStretchRatio = 1.0;
     m_reversed = false;
     m_chokeGroup = QStringLiteral("None");
-    m_pResampler = new SoundTouchResampler();
+    m_pResampler = withResampler ? new SoundTouchResampler() : nullptr;
 }
 
 QString Slice::getFilename() const
@@ -304,9 +315,12 @@ void Slice::setTimeStretchRatio(double ratio, unsigned /*bpm*/)
         qDebug() << "Refusing time stretch ratio" << ratio;
         return;
     }
+    // Going back to 1.0 from a stretch must reach the resampler too, or the
+    // slice would go on playing at the old tempo while reporting 1.0. A ratio
+    // of 1.0 that was already in force needs no rebuild.
+    const bool wasStretched = m_timeStretchRatio != 1.0;
     m_timeStretchRatio = ratio;
-    // At exactly 1.0 the resampler keeps the tempo of its last rebuild.
-    if (ratio != 1.0)
+    if (ratio != 1.0 || wasStretched)
         rebuild();
 }
 
@@ -314,7 +328,10 @@ void Slice::stretchToBeats(double beats, unsigned bpm)
 {
     Locker lock(m_mutex);
     if (beats == 0.0) {
+        const bool wasStretched = m_timeStretchRatio != 1.0;
         m_timeStretchRatio = 1.0;
+        if (wasStretched)
+            rebuild();
         return;
     }
     if (bpm == 0 || m_length == 0) {
@@ -624,8 +641,7 @@ bool Slice::save(const QString& fileName, unsigned long startSample, unsigned lo
     const quint32 length = end - start;
     qDebug() << "start sample:" << start << "length:" << length;
 
-    QSharedPointer<Slice> piece(
-        new Slice(m_pAudioBuffer, m_pAudioCache, m_sampleRate, m_audioOffset, m_length));
+    QSharedPointer<Slice> piece(new Slice(*this, PieceTag()));
     piece->playRange(start, end);
 
     // A take recorded in memory was recorded at the working rate.

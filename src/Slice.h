@@ -127,7 +127,15 @@ signals:
     void loopChanged();
 
 private:
-    void setDefaults();
+    struct PieceTag
+    {
+    };
+    // The piece save() renders from: shares the source's audio and offset,
+    // plays nothing through a resampler (only renderRaw is used), so it
+    // costs no resampler set-up. The caller holds the source's mutex.
+    Slice(const Slice& source, PieceTag);
+
+    void setDefaults(bool withResampler = true);
     // Passes the slice through the resampler with the current pitch and
     // ratio (which is how they reach playback), then rewinds.
     void rebuild();

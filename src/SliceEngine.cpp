@@ -78,6 +78,7 @@ SliceEngine::~SliceEngine()
     delete m_pKerfer;
     delete m_pPreview;
     m_exportList.clear();
+    m_exportBounds.clear();
 }
 
 void SliceEngine::render(float* buffer, unsigned long numSamples)
@@ -239,28 +240,34 @@ bool SliceEngine::loadProject(const QString& path)
 
 void SliceEngine::updateExportList()
 {
-    m_exportList.clear();
     const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
-    if (!loop || loop->getLength() == 0)
-        return;
-
-    // Only the audio between the markers is the loop; points outside them
-    // and beyond the audio cut nothing.
-    const quint32 length = evenDown(loop->getLength());
-    const quint32 start = evenDown(m_pKerfer->getStartMarker());
-    const quint32 end = std::min(evenDown(m_pKerfer->getEndMarker()), length);
-    if (start >= end)
-        return;
-    QList<quint32> bounds{start};
-    const QList<unsigned long> points = m_pKerfer->getSlicePoints();
-    for (unsigned long point : points) {
-        const quint32 p = evenDown(point);
-        // Moving a point onto another leaves it twice in the list.
-        if (p > bounds.last() && p < end)
-            bounds.append(p);
+    QList<quint32> bounds;
+    if (loop && loop->getLength() > 0) {
+        // Only the audio between the markers is the loop; points outside
+        // them and beyond the audio cut nothing.
+        const quint32 length = evenDown(loop->getLength());
+        const quint32 start = evenDown(m_pKerfer->getStartMarker());
+        const quint32 end = std::min(evenDown(m_pKerfer->getEndMarker()), length);
+        if (start < end) {
+            bounds.append(start);
+            const QList<unsigned long> points = m_pKerfer->getSlicePoints();
+            for (unsigned long point : points) {
+                const quint32 p = evenDown(point);
+                // Moving a point onto another leaves it twice in the list.
+                if (p > bounds.last() && p < end)
+                    bounds.append(p);
+            }
+            bounds.append(end);
+        }
     }
-    bounds.append(end);
+    if (m_exportSource == loop && bounds == m_exportBounds && !bounds.isEmpty())
+        return;
 
+    m_exportList.clear();
+    m_exportSource = loop;
+    m_exportBounds = bounds;
+    if (bounds.isEmpty())
+        return;
     const QSharedPointer<std::vector<float>> buffer = loop->getAudioBuffer();
     const QSharedPointer<AudioCache> cache = loop->getAudioCache();
     const int rate = loop->getSampleRate();

@@ -4,6 +4,7 @@
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
+#include <QWeakPointer>
 
 #include <mutex>
 
@@ -72,9 +73,10 @@ public:
     bool saveProject(QString path);
     bool loadProject(const QString& path);
 
-    // Rebuilds the export list from the Kerfer: one piece per slice between
-    // the markers, in order, each sharing the loop's audio. Every export that
-    // works on the list rebuilds it first.
+    // Brings the export list up to date with the Kerfer: one piece per slice
+    // between the markers, in order, each sharing the loop's audio. Every
+    // export that works on the list does this first; pieces are built anew
+    // only when the loop or its cuts changed.
     void updateExportList();
     QList<QSharedPointer<Slice>> getExportList() const { return m_exportList; }
 
@@ -97,6 +99,9 @@ private:
     AudioOutputDevice* m_pAudioOutputDevice = nullptr;
     MidiInputDevice* m_pMidiInputDevice = nullptr;
     QList<QSharedPointer<Slice>> m_exportList;
+    // What the export list was built from: the loop and the piece bounds.
+    QWeakPointer<Slice> m_exportSource;
+    QList<quint32> m_exportBounds;
     BankSampler* m_pBankSampler = nullptr;
     LoopingSamplerBank* m_pLoopingSamplerBank = nullptr;
     Kerfer* m_pKerfer = nullptr;

@@ -180,8 +180,8 @@ TEST_P(AudioDecoderTest, LengthIsExactGaplessAndMatchesTheCommandLineDecoder)
         const double aligned = rmsDifference(d.samples, source, 0, d.channels);
         EXPECT_LT(aligned * 5, rmsDifference(d.samples, source, 1, d.channels)) << e.file;
         EXPECT_LT(aligned * 5, rmsDifference(source, d.samples, 1, d.channels)) << e.file;
-        // Codec error away from the first and last codec frames, where the
-        // encoders ramp in and out.
+        // Codec error, leaving out the first 4096 and last 2048 frames, where
+        // the encoders ramp in and out (up to 0.29 there for AAC).
         ASSERT_EQ(d.samples.size(), source.size());
         float worst = 0;
         for (std::size_t i = 4096 * d.channels; i + 2048 * d.channels < source.size(); ++i)

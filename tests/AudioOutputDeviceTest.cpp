@@ -9,7 +9,9 @@
 #include "SliceTestSupport.h"
 #include "TestAudio.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -112,7 +114,15 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     QFile::remove(s_raw);
     m_engine->openAudioDevice();
     ASSERT_NE(m_engine->getAudioOutputDevice(), nullptr);
-    QThread::msleep(20);
+    // Until the loop has played out and some silence followed it; the
+    // stream runs unpaced, so that takes milliseconds unless the machine is
+    // busy.
+    QElapsedTimer timer;
+    timer.start();
+    while ((m_engine->getKerfer()->getLoop()->isPlaying() ||
+            QFileInfo(s_raw).size() < static_cast<qint64>((loop.size() + 16384) * sizeof(float))) &&
+           timer.elapsed() < 10000)
+        QThread::msleep(1);
     m_engine->closeAudioDevice();
     EXPECT_FALSE(m_engine->getKerfer()->getLoop()->isPlaying());
 

@@ -247,6 +247,12 @@ TEST_F(KerferTest, LoopRegionFollowsMarkersAndSliceBoundaries)
     EXPECT_EQ(loop->getPlayPos(), 44100u);
     m_kerfer.toggleSliceLoop(600000);
     EXPECT_FALSE(loop->isPlaying());
+
+    // A slice of no length (the markers together) cannot loop.
+    m_kerfer.clearSlicePoints();
+    m_kerfer.setEndMarker(1000);
+    m_kerfer.toggleSliceLoop(500);
+    EXPECT_EQ(loop->getLoopMode(), 0);
 }
 
 TEST_F(KerferTest, PlayingASliceRendersExactlyThatSlice)

@@ -141,7 +141,7 @@ TEST_F(KerferUITest, StartsWithoutALoopAndTheLoopActionsDisabled)
     EXPECT_EQ(m_window->windowTitle(), "Tamberlo");
     EXPECT_FALSE(m_window->windowIcon().isNull());
     EXPECT_EQ(texts(m_window->menuBar()->actions()),
-              QStringList({"File", "Slice", "Edit", "Help"}));
+              QStringList({"File", "Slice", "Edit", "Window", "Help"}));
     EXPECT_EQ(
         texts(ui().menuFile->actions()),
         QStringList({"Open Audio...", "Save Slices...", "Export Loop...", "|", "Open Template...",

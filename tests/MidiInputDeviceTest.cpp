@@ -3,6 +3,7 @@
 #include "LogCapture.h"
 #include "LoopingSampler.h"
 #include "LoopingSamplerBank.h"
+#include "MidiEvents.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "TestAudio.h"
@@ -19,30 +20,7 @@
 
 namespace {
 
-PmEvent shortMessage(int status, int data1, int data2)
-{
-    PmEvent event;
-    event.message = Pm_Message(status, data1, data2);
-    event.timestamp = 0;
-    return event;
-}
-
-// Four bytes of a system exclusive message, as PortMidi packs them.
-PmEvent sysexBytes(int b0, int b1, int b2, int b3)
-{
-    PmEvent event;
-    event.message =
-        PmMessage(quint32(b0) | quint32(b1) << 8 | quint32(b2) << 16 | quint32(b3) << 24);
-    event.timestamp = 0;
-    return event;
-}
-
-// F0 7F <device> 06 <command> F7 arrives as two events.
-void appendMachineControl(std::vector<PmEvent>& events, int command)
-{
-    events.push_back(sysexBytes(0xF0, 0x7F, 0x7F, 0x06));
-    events.push_back(sysexBytes(command, 0xF7, 0, 0));
-}
+using namespace MidiEvents;
 
 class MidiInputDeviceTest : public ::testing::Test
 {
@@ -124,12 +102,14 @@ TEST_F(MidiInputDeviceTest, MachineControlCommandsDriveTheSelectedRecorder)
     feed(events);
     EXPECT_FALSE(looper(0)->isPlaying());
 
+    // Fast Forward and Rewind wrap around the four recorders; unknown
+    // commands do nothing.
     events.clear();
-    appendMachineControl(events, 0x04);
-    appendMachineControl(events, 0x04);
-    appendMachineControl(events, 0x05);
+    for (int command : {0x05, 0x04, 0x04, 0x03, 0x44})
+        appendMachineControl(events, command);
     feed(events);
     EXPECT_EQ(m_loopers.getSelectedLooperIndex(), 1);
+    EXPECT_FALSE(looper(1)->isPlaying());
 
     // Record Strobe arms; the command may arrive in the next poll.
     feed({sysexBytes(0xF0, 0x7F, 0x7F, 0x06)});
@@ -137,14 +117,21 @@ TEST_F(MidiInputDeviceTest, MachineControlCommandsDriveTheSelectedRecorder)
     feed({sysexBytes(0x06, 0xF7, 0, 0)});
     EXPECT_EQ(looper(1)->getRecordingState(), RecordingState::Armed);
 
-    // Play while recording ends the recording (and plays) instead.
-    feed({shortMessage(0x90, 40, 100)});
-    ASSERT_EQ(looper(1)->getRecordingState(), RecordingState::Recording);
-    events.clear();
-    appendMachineControl(events, 0x02);
-    feed(events);
-    EXPECT_EQ(looper(1)->getRecordingState(), RecordingState::Off);
-    EXPECT_TRUE(looper(1)->isPlaying());
+    // Play or Stop while recording ends the recording and plays instead.
+    for (int command : {0x02, 0x01}) {
+        if (command == 0x01)
+            feed({sysexBytes(0xF0, 0x7F, 0x7F, 0x06), sysexBytes(0x06, 0xF7, 0, 0)});
+        feed({shortMessage(0x90, 40, 100)});
+        ASSERT_EQ(looper(1)->getRecordingState(), RecordingState::Recording);
+        std::vector<float> block(512, 0.25f);
+        m_loopers.recordAll(block.data(), block.size());
+        events.clear();
+        appendMachineControl(events, command);
+        feed(events);
+        EXPECT_EQ(looper(1)->getRecordingState(), RecordingState::Off);
+        EXPECT_TRUE(looper(1)->isPlaying());
+        EXPECT_EQ(looper(1)->getLoop()->getLength(), 512u);
+    }
 }
 
 TEST_F(MidiInputDeviceTest, OtherSystemExclusiveMessagesAreConsumedWithoutEffect)

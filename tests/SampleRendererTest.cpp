@@ -167,8 +167,7 @@ TEST_F(SampleRendererTest, RebuildsOnlyWhenDirtyAndRedrawsThroughTheEventLoop)
 
     // Progress arrives from the reader thread: it may touch the view only
     // once the event loop delivers it.
-    QThread* reader =
-        QThread::create([this] { emit m_slice->getAudioCache()->fillProgress(); });
+    QThread* reader = QThread::create([this] { emit m_slice->getAudioCache()->fillProgress(); });
     reader->start();
     reader->wait();
     delete reader;

@@ -214,7 +214,10 @@ TEST_F(SliceEngineTest, SliceExportWritesEachSliceBetweenTheMarkersUnderNumbered
     ASSERT_EQ(m_engine->getExportList().size(), 2);
     EXPECT_EQ(m_engine->getExportList().at(1)->getLength(), 70000u);
 
-    // The list follows the points at every export.
+    // Unchanged cuts keep their pieces; the list follows every change.
+    const QList<QSharedPointer<Slice>> pieces = m_engine->getExportList();
+    m_engine->updateExportList();
+    EXPECT_EQ(m_engine->getExportList(), pieces);
     kerfer->clearSlicePoints();
     kerfer->addSlicePoint(40000);
     kerfer->addSlicePoint(70000);
@@ -225,11 +228,23 @@ TEST_F(SliceEngineTest, SliceExportWritesEachSliceBetweenTheMarkersUnderNumbered
     EXPECT_EQ(m_engine->exportSlices(out + "/beat").size(), 3);
     EXPECT_TRUE(QFile::exists(out + "/beat_1."));
     EXPECT_EQ(readWritten(out + "/beat_2.").format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(m_engine->exportSlices(out + "/set.aif").size(), 3);
-    EXPECT_EQ(readWritten(out + "/set_1.aif").format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
 
     // A folder that cannot be written: nothing is reported written.
     EXPECT_EQ(m_engine->exportSlices(loopPath + "/x.wav"), QStringList());
+
+    // Another loop of the same length with the same cuts: its own audio.
+    const QString otherPath = m_dir + "/other.wav";
+    ASSERT_TRUE(TestAudio::writeFile(otherPath, 60000, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                     [](long, int) { return 0.125f; }));
+    const QList<QSharedPointer<Slice>> before = m_engine->getExportList();
+    loadLoop(otherPath);
+    kerfer->setStartMarker(10000);
+    kerfer->setEndMarker(100001);
+    kerfer->addSlicePoint(40000);
+    kerfer->addSlicePoint(70000);
+    ASSERT_EQ(m_engine->exportSlices(out + "/other.wav").size(), 3);
+    EXPECT_NE(m_engine->getExportList().at(0), before.at(0));
+    EXPECT_EQ(readWritten(out + "/other_1.wav").samples, std::vector<float>(30000, 0.125f));
 
     // Without a loop there is nothing to export.
     ASSERT_FALSE(kerfer->slotLoadLoop(m_dir + "/missing.wav"));
@@ -256,15 +271,18 @@ TEST_F(SliceEngineTest, SingleExportsAndExportToPad)
     m_engine->exportToPad(4, one);
     QSharedPointer<Slice> pad = m_engine->getBankSampler()->getSample(4);
     ASSERT_TRUE(pad);
+    // The pad's defaults: unpitched, unstretched, once, whole, no group.
     EXPECT_EQ(pad->getFilename(), one);
-    EXPECT_EQ(pad->getPitch(), 0);
-    EXPECT_EQ(pad->getTimeStretchRatio(), 1.0);
-    EXPECT_EQ(pad->getLoopMode(), 0);
-    EXPECT_EQ(pad->getLoopStart(), 0u);
-    EXPECT_EQ(pad->getLoopEnd(), 60000u);
-    EXPECT_EQ(pad->getGain(), 1.0f);
-    EXPECT_FALSE(pad->isReversed());
-    EXPECT_EQ(pad->getChokeGroup(), "None");
+    EXPECT_EQ(QString("%1 %2 %3 %4 %5 %6 %7 %8")
+                  .arg(pad->getPitch())
+                  .arg(pad->getTimeStretchRatio())
+                  .arg(pad->getLoopMode())
+                  .arg(pad->getLoopStart())
+                  .arg(pad->getLoopEnd())
+                  .arg(static_cast<double>(pad->getGain()))
+                  .arg(pad->isReversed())
+                  .arg(pad->getChokeGroup()),
+              "0 1 0 0 60000 1 0 None");
 }
 
 TEST_F(SliceEngineTest, LoopExportRendersTheLoopLengthAsFloatWavAndServesThePreviewInPieces)

@@ -61,6 +61,14 @@ TEST_F(SliceResamplerTest, TimeStretchLengthensThePassAtTheSamePitch)
     const std::vector<float> out = playOnce(*slice);
     EXPECT_NEAR(out.size() / 2.0, 88200, 88200 * 0.03);
     EXPECT_NEAR(frequency(out, 8192, 80000), 441.0, 441.0 * 0.01);
+
+    // Back to 1.0, by ratio or by zero beats, the pass has its own length again.
+    slice->setTimeStretchRatio(1.0, 120);
+    EXPECT_NEAR(playOnce(*slice).size() / 2.0, 44100, 44100 * 0.03);
+    slice->stretchToBeats(2, 120); // 2 beats at 120 bpm = 1 s: ratio 1
+    slice->setTimeStretchRatio(2.0, 120);
+    slice->stretchToBeats(0, 120);
+    EXPECT_NEAR(playOnce(*slice).size() / 2.0, 44100, 44100 * 0.03);
 }
 
 TEST_F(SliceResamplerTest, OtherSampleRatesPlayAtTheirTruePitchAndSpeed)

@@ -44,7 +44,8 @@ inline QString writeLoop(const QString& dir, const TestAudio::Generator& gen = T
                          long frames = kFrames)
 {
     const QString path = dir + "/loop.wav";
-    EXPECT_TRUE(TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, gen));
+    EXPECT_TRUE(
+        TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, gen));
     return path;
 }
 
@@ -134,13 +135,11 @@ inline void wheel(QWidget* widget, const QPoint& pos, const QPoint& angleDelta)
 // The OpenGL paint engine may place an aliased line one pixel off where the
 // raster engine would: true when the pixel or a neighbour along the axis
 // across the line matches.
-template <typename Match>
-bool nearVertical(const QImage& image, int x, int y, Match match)
+template <typename Match> bool nearVertical(const QImage& image, int x, int y, Match match)
 {
     return match(image.pixel(x, y - 1)) || match(image.pixel(x, y)) || match(image.pixel(x, y + 1));
 }
-template <typename Match>
-bool nearHorizontal(const QImage& image, int x, int y, Match match)
+template <typename Match> bool nearHorizontal(const QImage& image, int x, int y, Match match)
 {
     return match(image.pixel(x - 1, y)) || match(image.pixel(x, y)) || match(image.pixel(x + 1, y));
 }

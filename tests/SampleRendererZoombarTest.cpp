@@ -1,0 +1,124 @@
+#include "SampleRendererZoombar.h"
+
+#include "LogCapture.h"
+#include "ViewTestSupport.h"
+
+#include <QApplication>
+#include <QSignalSpy>
+
+#include <memory>
+
+using namespace ViewTest;
+
+namespace {
+
+const int kStripHeight = 25;
+
+class SampleRendererZoombarTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        m_dir = TestAudio::scratchDir(testName());
+        loadLoop(&m_kerfer, writeLoop(m_dir));
+        m_bar = std::make_unique<SampleRendererZoombar>(nullptr, m_kerfer.getLoop());
+        showAt(m_bar.get(), kWidth, kStripHeight);
+        LogCapture::clear();
+    }
+    void TearDown() override
+    {
+        // Never leave the pointer hidden for the next test.
+        while (QApplication::overrideCursor())
+            QApplication::restoreOverrideCursor();
+    }
+
+    void expectBar(unsigned long start, unsigned long end)
+    {
+        EXPECT_EQ(m_bar->getBarStart(), start);
+        EXPECT_EQ(m_bar->getBarEnd(), end);
+    }
+    // One drag step from (200, 12) by the given movement.
+    void dragBy(int dx, int dy)
+    {
+        press(m_bar.get(), QPoint(200, 12));
+        ASSERT_TRUE(m_bar->isDragging());
+        dragTo(m_bar.get(), QPoint(200 + dx, 12 + dy));
+        release(m_bar.get(), QPoint(200 + dx, 12 + dy));
+        EXPECT_FALSE(m_bar->isDragging());
+    }
+
+    QString m_dir;
+    Kerfer m_kerfer;
+    std::unique_ptr<SampleRendererZoombar> m_bar;
+};
+
+TEST_F(SampleRendererZoombarTest, NarrowBarIsGrabbedWithin10PixelsOfItsCentre)
+{
+    expectBar(0, kLength);                // a new loop is shown whole
+    m_bar->setBarPosition(88200, 264600); // 200 pixels: the bar itself
+    EXPECT_EQ(m_bar->getHandleStart(), 88200u);
+    EXPECT_EQ(m_bar->getHandleEnd(), 264600u);
+
+    // 5 pixels from x 400: grabbable from x 393 to x 413.
+    m_bar->setBarPosition(352800, 352800 + 4410);
+    EXPECT_EQ(m_bar->getHandleStart(), 393u * 882);
+    EXPECT_EQ(m_bar->getHandleEnd(), 413u * 882);
+    press(m_bar.get(), QPoint(394, 12));
+    EXPECT_TRUE(m_bar->isDragging());
+    release(m_bar.get(), QPoint(394, 12));
+    press(m_bar.get(), QPoint(414, 12));
+    EXPECT_FALSE(m_bar->isDragging());
+    release(m_bar.get(), QPoint(414, 12));
+
+    // At the right edge: the last 20 pixels.
+    m_bar->setBarPosition(kLength - 4410, kLength);
+    EXPECT_EQ(m_bar->getHandleStart(), 780u * 882);
+    EXPECT_EQ(m_bar->getHandleEnd(), kLength);
+}
+
+TEST_F(SampleRendererZoombarTest, DragPansAndZoomsWithThePointerHidden)
+{
+    m_bar->setBarPosition(88200, 264600);
+    QSignalSpy changed(m_bar.get(), &SampleRendererZoombar::barChanged);
+    press(m_bar.get(), QPoint(200, 12));
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BlankCursor);
+    dragTo(m_bar.get(), QPoint(210, 12)); // right by 0.4 % of the span per pixel
+    expectBar(88200 + 7056, 264600 + 7056);
+    dragTo(m_bar.get(), QPoint(210, 2)); // up: narrower by 0.5 % at each end per pixel
+    expectBar(95256 + 8820, 271656 - 8820);
+    ASSERT_EQ(changed.count(), 2);
+    EXPECT_EQ(changed.last().at(0).value<long>(), 95256 + 8820);
+    EXPECT_EQ(changed.last().at(1).value<long>(), 271656 - 8820);
+    release(m_bar.get(), QPoint(210, 2));
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // Right-button drags and a left release outside a drag change nothing.
+    changed.clear();
+    press(m_bar.get(), QPoint(200, 12), Qt::RightButton);
+    dragTo(m_bar.get(), QPoint(300, 12), Qt::RightButton);
+    release(m_bar.get(), QPoint(300, 12), Qt::RightButton);
+    release(m_bar.get(), QPoint(300, 12));
+    EXPECT_EQ(changed.count(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(SampleRendererZoombarTest, DragStopsAtTheLoopEdgesAndAtTheMinimumSpan)
+{
+    m_bar->setBarPosition(88200, 264600);
+    dragBy(-200, 0); // the start stops at 0, the end keeps moving
+    expectBar(0, 264600 - 141120);
+
+    m_bar->setBarPosition(441000, 617400);
+    press(m_bar.get(), QPoint(600, 12));
+    dragTo(m_bar.get(), QPoint(800, 12));
+    release(m_bar.get(), QPoint(800, 12));
+    expectBar(441000 + 141120, kLength);
+
+    m_bar->setBarPosition(88200, 264600);
+    dragBy(0, -300);
+    expectBar(88200, 88300);
+    EXPECT_TRUE(LogCapture::contains("Hit minimum size in SampleRendererZoombar"));
+}
+
+} // namespace

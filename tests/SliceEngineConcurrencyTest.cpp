@@ -1,0 +1,87 @@
+#include "BankSampler.h"
+#include "EngineTestSupport.h"
+#include "Kerfer.h"
+#include "LogCapture.h"
+#include "Slice.h"
+#include "SliceEngine.h"
+#include "SliceTestSupport.h"
+#include "TestAudio.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+using namespace EngineTestSupport;
+using namespace SliceTestSupport;
+
+namespace {
+
+// An audio thread renders without pause, as the device callback would, while
+// the user-interface thread swaps previews, empties and reloads pads, changes
+// the MIDI device and exports. Every render must see whole objects and every
+// export a consistent engine.
+TEST(SliceEngineConcurrencyTest, RenderingGoesOnWhileTheUserInterfaceChangesWhatItWalks)
+{
+    LogCapture::setEcho(false);
+    const QString dir = TestAudio::scratchDir("race");
+    useFreshSettings(dir + "/data", silentDevices());
+    const QString loopPath = writeWav(dir, "loop.wav", 20000);
+    const QString padPath = writeSine(dir, "pad.wav", 330.0, 8000, 44100, 2);
+    const QString previewPath = writeWav(dir, "preview.wav", 30000);
+
+    SliceEngine engine;
+    Kerfer* kerfer = engine.getKerfer();
+    ASSERT_TRUE(kerfer->slotLoadLoop(loopPath));
+    ASSERT_TRUE(waitFilled(kerfer->getLoop()->getAudioCache().data()));
+    kerfer->sliceEvenly(4);
+    // Looping for ever, so the loop sounds for the whole run.
+    kerfer->toggleSliceLoop(0);
+    kerfer->playLoop(true);
+
+    std::atomic<bool> stop{false};
+    std::atomic<long> cycles{0};
+    std::atomic<bool> finite{true};
+    std::thread audio([&] {
+        std::vector<float> buffer(2048);
+        while (!stop.load()) {
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
+            engine.render(buffer.data(), static_cast<unsigned long>(buffer.size()));
+            for (float v : buffer) {
+                if (!std::isfinite(v))
+                    finite = false;
+            }
+            ++cycles;
+        }
+    });
+
+    BankSampler* bank = engine.getBankSampler();
+    for (int round = 0; round < 12; ++round) {
+        engine.playPreview(previewPath);
+        bank->loadSample(round % BankSampler::PadCount, padPath, 0, 1.0, round % 3, 0, 0, 0.5f,
+                         false, "None");
+        bank->triggerSample(round % BankSampler::PadCount);
+        engine.setBPM(100 + round);
+        engine.closeMidiDevice();
+        engine.openMidiDevice();
+        const QString loopFile = dir + QString("/loop_%1.wav").arg(round);
+        EXPECT_TRUE(engine.exportLoop(loopFile));
+        EXPECT_EQ(readWritten(loopFile).frames, 20000);
+        EXPECT_EQ(engine.exportSlices(dir + QString("/cut_%1.wav").arg(round)).size(), 4);
+        if (round % 4 == 3)
+            engine.newProject();
+    }
+    stop = true;
+    audio.join();
+    LogCapture::setEcho(true);
+
+    EXPECT_GT(cycles.load(), 12);
+    EXPECT_TRUE(finite.load());
+    EXPECT_TRUE(kerfer->getLoop()->isPlaying());
+}
+
+} // namespace
