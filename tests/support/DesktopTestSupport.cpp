@@ -21,14 +21,58 @@ QString run(const QString& program, const QStringList& arguments, int timeoutMs)
     return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
-unsigned long findWindow(const QString& title, int timeoutMs)
+bool PrivateDisplay::start()
+{
+    // -displayfd: the server picks a free display and writes its number.
+    m_server.start("Xvfb", {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    if (!m_server.waitForStarted(10000))
+        return false;
+    QByteArray number;
+    QElapsedTimer timer;
+    timer.start();
+    while (!number.contains('\n') && timer.elapsed() < 30000) {
+        m_server.waitForReadyRead(1000);
+        number += m_server.readAllStandardOutput();
+    }
+    bool ok = false;
+    const int display = number.trimmed().toInt(&ok);
+    if (!ok)
+        return false;
+    m_name = QStringLiteral(":%1").arg(display);
+    m_previousDisplay = qgetenv("DISPLAY");
+    qputenv("DISPLAY", m_name.toLocal8Bit());
+    return true;
+}
+
+PrivateDisplay::~PrivateDisplay()
+{
+    if (!m_name.isEmpty())
+        qputenv("DISPLAY", m_previousDisplay);
+    if (m_server.state() != QProcess::NotRunning) {
+        m_server.terminate();
+        if (!m_server.waitForFinished(10000))
+            m_server.kill();
+        m_server.waitForFinished(10000);
+    }
+}
+
+namespace {
+
+QStringList windowsOf(qint64 pid, const QString& title)
+{
+    return run("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(pid),
+                           "--name", "^" + title + "$"})
+        .split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+unsigned long findWindow(qint64 pid, const QString& title, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
     do {
-        const QString out =
-            run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"});
-        const QStringList ids = out.split('\n', Qt::SkipEmptyParts);
+        const QStringList ids = windowsOf(pid, title);
         if (!ids.isEmpty())
             return ids.first().toULong();
         QThread::msleep(100);
@@ -36,11 +80,9 @@ unsigned long findWindow(const QString& title, int timeoutMs)
     return 0;
 }
 
-bool windowExists(const QString& title)
+bool windowExists(qint64 pid, const QString& title)
 {
-    return !run("xdotool", {"search", "--onlyvisible", "--name", "^" + title + "$"})
-                .trimmed()
-                .isEmpty();
+    return !windowsOf(pid, title).isEmpty();
 }
 
 bool pressKeys(unsigned long window, const QString& keys)
