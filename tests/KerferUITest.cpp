@@ -508,7 +508,7 @@ TEST_F(KerferUITest, TheAboutBoxNamesTheLibrariesAndTheLicence)
     EXPECT_EQ(about->windowTitle(), "About");
     const QString text = about->getUi().textBrowser->toPlainText();
     for (const char* name : {"Qt", "PortAudio", "PortMidi", "SoundTouch", "libsndfile", "FFmpeg",
-                             "LICENSE", "GNU General Public License"})
+                             "LICENSE", "GNU GPL version 3"})
         EXPECT_TRUE(text.contains(name)) << name;
     EXPECT_EQ(about->getUi().label->pixmap(Qt::ReturnByValue).size(), QSize(320, 340));
     about->reject();
