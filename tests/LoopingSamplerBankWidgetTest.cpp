@@ -9,6 +9,7 @@
 
 #include <QKeyEvent>
 #include <QRadioButton>
+#include <QToolButton>
 
 #include <thread>
 #include <vector>
@@ -39,11 +40,18 @@ protected:
         }
         return rows;
     }
-    void click(const char* radio)
+    template <typename T> T* child(QWidget* parent, const char* name)
     {
-        auto* button = m_widget->findChild<QRadioButton*>(radio);
-        ASSERT_NE(button, nullptr);
-        QTest::mouseClick(button, Qt::LeftButton);
+        T* widget = parent->findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    // As MIDI does it: on another thread, reaching the widgets through their queue.
+    static void onAudioThread(const std::function<void()>& action)
+    {
+        std::thread thread(action);
+        thread.join();
+        QCoreApplication::processEvents();
     }
     LoopingSampler* looper(int i) { return m_bank.getLoopers().at(i); }
 
@@ -51,39 +59,85 @@ protected:
     std::unique_ptr<LoopingSamplerBankWidget> m_widget;
 };
 
-TEST_F(LoopingSamplerBankWidgetTest, OneRowPerRecorderAndTheBanksSelectionInGreen)
+TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBack)
 {
-    const QList<LooperPadWidget*>& rows = m_widget->getLooperPadWidgets();
-    ASSERT_EQ(rows.size(), LoopingSamplerBank::LooperCount);
-    for (int i = 0; i < rows.size(); ++i)
-        EXPECT_EQ(rows.at(i)->getLooper(), looper(i));
-    EXPECT_EQ(selectedRows(), (std::vector<bool>{true, false, false, false}));
+    LooperPadWidget* row = m_widget->getLooperPadWidgets().first();
+    ASSERT_EQ(row->getLooper(), looper(0));
+    auto* arm = child<QToolButton>(row, "toolButtonRecord");
+    auto* play = child<QToolButton>(row, "toolButtonPlay");
+    LoopingSampler* recorder = looper(0);
 
+    // Had the button answered, arming would log "Looper armed" and Off would
+    // start playback.
+    recorder->setRecordingState(RecordingState::Armed);
+    EXPECT_TRUE(arm->isChecked());
+    recorder->setRecordingState(RecordingState::Off);
+    EXPECT_FALSE(arm->isChecked());
+    EXPECT_FALSE(recorder->isPlaying());
+    recorder->togglePlayback(true);
+    EXPECT_TRUE(play->isChecked());
+    recorder->togglePlayback(false);
+    EXPECT_FALSE(play->isChecked());
+    EXPECT_FALSE(LogCapture::contains("Looper armed"));
+    EXPECT_FALSE(LogCapture::contains("Looper OFF"));
+    EXPECT_EQ(LogCapture::count("Starting playback"), 1);
+
+    // MIDI: arm, a note starts the recording, note 51 ends it and plays.
+    onAudioThread([recorder] { recorder->armRecording(true); });
+    EXPECT_TRUE(arm->isChecked());
+    onAudioThread([recorder] { recorder->handleNote(60, 127); });
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Recording);
+    onAudioThread([recorder] { recorder->handleNote(LoopingSampler::StopNote, 127); });
+    EXPECT_FALSE(arm->isChecked());
+    EXPECT_TRUE(play->isChecked());
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Off);
+    EXPECT_TRUE(recorder->isPlaying());
+    EXPECT_EQ(LogCapture::count("Looper armed"), 1);
+    EXPECT_FALSE(LogCapture::contains("Looper OFF"));
+    EXPECT_TRUE(LogCapture::contains("updateRecButtonState: 2"));
+
+    // The buttons drive the recorder: disarming starts playback, shown on Play.
+    QTest::mouseClick(arm, Qt::LeftButton);
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Armed);
+    QTest::mouseClick(play, Qt::LeftButton);
+    QTest::mouseClick(arm, Qt::LeftButton);
+    EXPECT_TRUE(recorder->isPlaying());
+    EXPECT_TRUE(play->isChecked());
+}
+
+TEST_F(LoopingSamplerBankWidgetTest, TheBanksSelectionIsTheGreenRow)
+{
+    ASSERT_EQ(m_widget->getLooperPadWidgets().size(), LoopingSamplerBank::LooperCount);
+    EXPECT_EQ(selectedRows(), (std::vector<bool>{true, false, false, false}));
     QTest::keyClick(m_widget.get(), Qt::Key_Down);
     EXPECT_EQ(m_bank.getSelectedLooperIndex(), 1);
     EXPECT_EQ(selectedRows(), (std::vector<bool>{false, true, false, false}));
     QTest::keyClick(m_widget.get(), Qt::Key_Up);
     QTest::keyClick(m_widget.get(), Qt::Key_Up);
-    EXPECT_EQ(m_bank.getSelectedLooperIndex(), 3);
     EXPECT_EQ(selectedRows(), (std::vector<bool>{false, false, false, true}));
 
-    // Other keys are passed on.
     QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
     QCoreApplication::sendEvent(m_widget.get(), &other);
-    EXPECT_FALSE(other.isAccepted());
+    EXPECT_FALSE(other.isAccepted()); // passed on
     EXPECT_EQ(m_bank.getSelectedLooperIndex(), 3);
 
-    // A transport command selects on the audio thread.
-    std::thread midi([this] { m_bank.handleTransport(LoopingSamplerBank::TransportFastForward); });
-    midi.join();
-    QCoreApplication::processEvents();
+    onAudioThread([this] { m_bank.handleTransport(LoopingSamplerBank::TransportFastForward); });
     EXPECT_EQ(selectedRows(), (std::vector<bool>{true, false, false, false}));
+
+    // Selecting a selected row again keeps the colour to return to.
+    LooperPadWidget* row = m_widget->getLooperPadWidgets().first();
+    const QColor normal =
+        QColor(m_widget->getLooperPadWidgets().at(1)->grab().toImage().pixel(1, 1));
+    row->setSelected(true);
+    row->setSelected(false);
+    EXPECT_EQ(QColor(row->grab().toImage().pixel(1, 1)), normal);
 }
 
 TEST_F(LoopingSamplerBankWidgetTest, ToFirstLoopDeliversTheLengthOnceHoweverOftenChosen)
 {
     for (int i = 0; i < 3; ++i)
-        click("radioButtonLooperQuantizeFirst");
+        QTest::mouseClick(child<QRadioButton>(m_widget.get(), "radioButtonLooperQuantizeFirst"),
+                          Qt::LeftButton);
     EXPECT_EQ(LogCapture::count("slotSetLooperQuantization"), 3);
     EXPECT_TRUE(looper(0)->isMasterQuantizationLooper());
 
@@ -92,10 +146,10 @@ TEST_F(LoopingSamplerBankWidgetTest, ToFirstLoopDeliversTheLengthOnceHoweverOfte
     LogCapture::clear();
     looper(0)->setRecordingState(RecordingState::Off);
     EXPECT_EQ(LogCapture::count("set quant len: 1000"), LoopingSamplerBank::LooperCount - 1);
-    for (int i = 1; i < LoopingSamplerBank::LooperCount; ++i)
-        EXPECT_EQ(looper(i)->getQuantizationLength(), 1000);
+    EXPECT_EQ(looper(3)->getQuantizationLength(), 1000);
 
-    click("radioButtonLooperQuantizeOff");
+    QTest::mouseClick(child<QRadioButton>(m_widget.get(), "radioButtonLooperQuantizeOff"),
+                      Qt::LeftButton);
     for (int i = 0; i < LoopingSamplerBank::LooperCount; ++i) {
         EXPECT_EQ(looper(i)->getQuantizationLength(), -1);
         EXPECT_FALSE(looper(i)->isMasterQuantizationLooper());
@@ -103,7 +157,6 @@ TEST_F(LoopingSamplerBankWidgetTest, ToFirstLoopDeliversTheLengthOnceHoweverOfte
     LogCapture::clear();
     looper(0)->setRecordingState(RecordingState::Off);
     EXPECT_FALSE(LogCapture::contains("set quant len:"));
-    EXPECT_EQ(looper(1)->getQuantizationLength(), -1);
 }
 
 } // namespace
