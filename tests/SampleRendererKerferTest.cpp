@@ -5,6 +5,7 @@
 #include "ViewTestSupport.h"
 
 #include <QAction>
+#include <QDir>
 #include <QMenu>
 
 #include <cmath>
@@ -138,10 +139,15 @@ TEST_F(SampleRendererKerferTest, ClickPlaysTheSliceUnderItAndTheMenuFitsThePlace
     // Save Slice writes the slice under the right-click, whatever is clicked after.
     rightClick(300);
     click(600);
-    m_view->answer = m_dir + "/piece";
+    QDir().mkpath(m_dir + "/out");
+    m_view->answer = m_dir + "/out/piece";
     m_view->saveSlice()->trigger();
     EXPECT_EQ(m_view->suggested, m_dir + "/loop_2.wav");
-    EXPECT_EQ(TestAudio::readFile(m_dir + "/piece.aif").size(), 352800u - 176400u);
+    EXPECT_EQ(TestAudio::readFile(m_dir + "/out/piece.aif").size(), 352800u - 176400u);
+    rightClick(100); // the next dialog starts in that folder; cancelled
+    m_view->answer.clear();
+    m_view->saveSlice()->trigger();
+    EXPECT_EQ(m_view->suggested, m_dir + "/out/loop_1.wav");
 
     rightClick(405);
     EXPECT_TRUE(m_view->deletePoint()->isEnabled());
