@@ -107,7 +107,8 @@ TEST_F(KerferTest, LoadingReplacesPointsMarkersAndRelay)
     load();
     EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
     EXPECT_EQ(m_kerfer.getEndMarker(), 705600u);
-    EXPECT_EQ(loaded.count(), 1);
+    ASSERT_EQ(loaded.count(), 1); // Slice* must be known to the meta-type system
+    EXPECT_EQ(loaded.at(0).at(0).value<Slice*>(), m_kerfer.getLoop().data());
     // A replaced loop that someone else still holds no longer speaks for us.
     QSharedPointer<Slice> first = m_kerfer.getLoop();
     first->setLoopMode(2);

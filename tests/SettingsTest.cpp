@@ -10,9 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
 
 const QByteArray kEmptyFile("<!DOCTYPE settings>\n<settings/>\n");
@@ -121,16 +118,7 @@ TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
 
     // Disk full mid-save: a file size limit binds root too.
     settings->setSetting("SampleLibPath", QString(100000, QChar('p')));
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = settings->save();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(saved);
+    EXPECT_FALSE(SliceTestSupport::withFileSizeLimit(4096, [&] { return settings->save(); }));
     EXPECT_TRUE(LogCapture::containsAll({"Failed to write settings.xml", "Settings.cpp"}));
     EXPECT_EQ(readAll(m_path), before);
     EXPECT_EQ(QDir(m_dir).entryList(QDir::Files), QStringList{"settings.xml"});

@@ -1,6 +1,5 @@
 #include "Slice.h"
 #include "SliceTestSupport.h"
-#include "TestAudio.h"
 
 #include <gtest/gtest.h>
 
@@ -14,58 +13,35 @@ namespace {
 thread_local bool g_counting = false;
 std::atomic<long> g_allocations{0};
 
-void* allocate(std::size_t size)
+void* counted(std::size_t size) noexcept
 {
     if (g_counting)
         g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1))
+    return std::malloc(size ? size : 1);
+}
+void* allocate(std::size_t size)
+{
+    if (void* p = counted(size))
         return p;
     throw std::bad_alloc();
 }
 } // namespace
 
-void* operator new(std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new[](std::size_t size)
-{
-    return allocate(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
-{
-    try {
-        return allocate(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
+// clang-format off
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return counted(size); }
 void operator delete(void* p) noexcept
 {
     if (p && g_counting)
         g_allocations.fetch_add(1, std::memory_order_relaxed);
     std::free(p);
 }
-void operator delete[](void* p) noexcept
-{
-    operator delete(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    operator delete(p);
-}
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+// clang-format on
 
 namespace {
 

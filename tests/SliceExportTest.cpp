@@ -11,9 +11,6 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/resource.h>
-
-#include <csignal>
 
 using namespace EngineTestSupport;
 using namespace SliceTestSupport;
@@ -53,11 +50,7 @@ TEST_F(SliceExportTest, RangesOfA44kSliceAreWrittenSampleForSampleAs16BitWav)
     for (auto [start, end] : ranges) {
         const QString out = m_dir + QString("/range_%1.wav").arg(start);
         ASSERT_TRUE(slice->save(out, start, end)) << start;
-        const WrittenFile file = readWritten(out);
-        EXPECT_EQ(file.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-        EXPECT_EQ(file.channels, 2);
-        EXPECT_EQ(file.rate, 44100);
-        EXPECT_EQ(file.samples, asPcm16(audio, start, end ? end : 400000)) << start;
+        EXPECT_EQ(readWritten(out).samples, asPcm16(audio, start, end ? end : 400000)) << start;
     }
     // The slice itself was neither moved nor started by the exports.
     EXPECT_FALSE(slice->isPlaying());
@@ -143,17 +136,7 @@ TEST_F(SliceExportTest, AFailedWriteLeavesNoFileAndKeepsTheOldOne)
     };
     const QByteArray old = bytes();
 
-    rlimit limit{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
-    rlimit small = limit;
-    small.rlim_cur = 64 * 1024;
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = slice->save(target, 0, 0);
-    setrlimit(RLIMIT_FSIZE, &limit);
-    std::signal(SIGXFSZ, oldHandler);
-
-    EXPECT_FALSE(saved);
+    EXPECT_FALSE(withFileSizeLimit(64 * 1024, [&] { return slice->save(target, 0, 0); }));
     EXPECT_TRUE(LogCapture::containsAll({"Failed to write", "out.wav"}));
     EXPECT_EQ(bytes(), old);
     EXPECT_EQ(QDir(m_dir).entryList(QDir::Files | QDir::Hidden),

@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 namespace SliceTestSupport {
 
@@ -117,6 +120,20 @@ std::vector<float> pick(const std::vector<float>& audio,
         for (unsigned i = range.first; i < range.second; ++i)
             out.push_back(audio[i] * gain);
     return out;
+}
+
+bool withFileSizeLimit(unsigned long bytes, const std::function<bool()>& write)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = bytes;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool result = write();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return result;
 }
 
 } // namespace SliceTestSupport

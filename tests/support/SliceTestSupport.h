@@ -3,6 +3,7 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -46,5 +47,9 @@ std::vector<float> rawBlock(Slice& slice, unsigned n);
 std::vector<float> pick(const std::vector<float>& audio,
                         std::initializer_list<std::pair<unsigned, unsigned>> ranges,
                         float gain = 1.0f);
+
+// Runs write with the process's file size limit set to `bytes`: a disk that
+// fills up midway, which binds root too. Returns what write returned.
+bool withFileSizeLimit(unsigned long bytes, const std::function<bool()>& write);
 
 } // namespace SliceTestSupport
