@@ -2,68 +2,45 @@
 #include "AudioCache.h"
 #include "LogCapture.h"
 #include "Slice.h"
+#include "SliceTestSupport.h"
 #include "TestAudio.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QSignalSpy>
-#include <QThread>
 
 #include <gtest/gtest.h>
-#include <sndfile.h>
 
 using Points = QList<unsigned long>;
+using namespace SliceTestSupport;
 
 namespace {
-
-// 4 seconds of stereo at 44100: 705600 samples, which is 16 x 44100, so the
-// quarter points below play from exact single-precision fractions.
-const long kFrames = 352800;
 
 class KerferTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    // 352800 frames are 705600 samples = 16 x 44100, so eighths of the loop
+    // play from exact single-precision fractions. Filled: renders are the file.
+    QString load(long frames = 352800, const QString& name = "loop.wav")
     {
-        m_dir =
-            TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        LogCapture::clear();
-    }
-
-    // Writes a stereo 16-bit WAV of the given frames, loads it and waits for
-    // the background fill, so rendered values are the file's.
-    QString load(long frames, const QString& name = "loop.wav")
-    {
-        const QString path = m_dir + "/" + name;
-        EXPECT_TRUE(TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+        const QString path = writeWav(m_dir, name, frames);
         EXPECT_TRUE(m_kerfer.slotLoadLoop(path));
-        QElapsedTimer timer;
-        timer.start();
-        while (!m_kerfer.getLoop()->getAudioCache()->isFilled() && timer.elapsed() < 30000)
-            QThread::msleep(5);
-        EXPECT_TRUE(m_kerfer.getLoop()->getAudioCache()->isFilled());
+        EXPECT_TRUE(waitFilled(m_kerfer.getLoop()->getAudioCache().data()));
         return path;
     }
-
     void addPoints(const Points& points)
     {
         for (unsigned long p : points)
             m_kerfer.addSlicePoint(p);
     }
-
-    QString m_dir;
+    QString m_dir = freshTestDir();
     Kerfer m_kerfer;
 };
 
 TEST_F(KerferTest, EditsRoundSortAndSignalEvenWhenNothingChanges)
 {
     QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
-    m_kerfer.addSlicePoint(101);
-    m_kerfer.addSlicePoint(100);
+    addPoints({101, 100});
     EXPECT_EQ(m_kerfer.getSlicePoints(), Points({100}));
     EXPECT_EQ(changed.count(), 2);
-
     m_kerfer.removeSlicePoint(101);
     EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
     addPoints({3000, 1000});
@@ -79,11 +56,9 @@ TEST_F(KerferTest, EditsRoundSortAndSignalEvenWhenNothingChanges)
     EXPECT_EQ(m_kerfer.getSlicePoints(), Points({2000, 2000}));
     m_kerfer.removeSlicePoint(2000);
     EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
-    m_kerfer.clearSlicePoints();
-    EXPECT_EQ(changed.count(), 4);
 }
 
-TEST_F(KerferTest, SliceBoundsAndNearestPoint)
+TEST_F(KerferTest, SliceBoundsNearestPointAndMarkers)
 {
     EXPECT_EQ(m_kerfer.getSliceStart(700, 5000), 0u); // nothing to snap to
     addPoints({1000, 2000});
@@ -119,7 +94,6 @@ TEST_F(KerferTest, LoadingReplacesPointsMarkersAndRelay)
     EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
     EXPECT_EQ(loaded.count(), 0);
     ASSERT_TRUE(m_kerfer.getLoop());
-    EXPECT_EQ(m_kerfer.getLoop()->getLength(), 0u);
     // Nothing to play or slice in an empty loop; none of it may crash.
     m_kerfer.playSlice(0);
     m_kerfer.playLoop(true);
@@ -130,16 +104,15 @@ TEST_F(KerferTest, LoadingReplacesPointsMarkersAndRelay)
     EXPECT_FALSE(m_kerfer.getLoop()->isPlaying());
 
     m_kerfer.addSlicePoint(1000);
-    load(kFrames);
+    load();
     EXPECT_TRUE(m_kerfer.getSlicePoints().isEmpty());
-    EXPECT_EQ(m_kerfer.getStartMarker(), 0u);
     EXPECT_EQ(m_kerfer.getEndMarker(), 705600u);
-    ASSERT_EQ(loaded.count(), 1);
+    ASSERT_EQ(loaded.count(), 1); // Slice* must be known to the meta-type system
     EXPECT_EQ(loaded.at(0).at(0).value<Slice*>(), m_kerfer.getLoop().data());
+    // A replaced loop that someone else still holds no longer speaks for us.
     QSharedPointer<Slice> first = m_kerfer.getLoop();
     first->setLoopMode(2);
     EXPECT_EQ(relayed.count(), 1);
-    // A replaced loop that someone else still holds no longer speaks for us.
     load(1000, "other.wav");
     relayed.clear();
     first->setLoopMode(0);
@@ -149,14 +122,11 @@ TEST_F(KerferTest, LoadingReplacesPointsMarkersAndRelay)
 
 TEST_F(KerferTest, EvenSlicingReplacesPointsBetweenTheMarkers)
 {
-    load(kFrames);
+    load();
     addPoints({5, 300000});
     m_kerfer.setEndMarker(88202);
-    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
     m_kerfer.sliceEvenly(4);
     EXPECT_EQ(m_kerfer.getSlicePoints(), Points({22050, 44100, 66150}));
-    EXPECT_EQ(changed.count(), 3);
-
     m_kerfer.setStartMarker(1000);
     m_kerfer.setEndMarker(9000);
     m_kerfer.sliceEvenly(8);
@@ -168,21 +138,19 @@ TEST_F(KerferTest, EvenSlicingReplacesPointsBetweenTheMarkers)
     m_kerfer.sliceEvenly(16);
     ASSERT_EQ(m_kerfer.getSlicePoints().size(), 15);
     EXPECT_EQ(m_kerfer.getSlicePoints().last(), 3750000000u);
-
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     EXPECT_DEATH(m_kerfer.sliceEvenly(0), "numSlices > 0");
 }
 
 TEST_F(KerferTest, TempoSlicingOnA120BpmLoop)
 {
-    load(kFrames);
+    load();
     m_kerfer.setEndMarker(300000); // tempo slicing runs on to the loop's length
     m_kerfer.addSlicePoint(176400);
     QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
     m_kerfer.sliceByBars(120, 4, 8, 1); // the denominator changes nothing
     EXPECT_EQ(m_kerfer.getSlicePoints(), Points({176400, 352800, 529200}));
     EXPECT_EQ(changed.count(), 3);
-
     m_kerfer.clearSlicePoints();
     m_kerfer.sliceByBeats(120, 2);
     EXPECT_EQ(m_kerfer.getSlicePoints(),
@@ -193,7 +161,6 @@ TEST_F(KerferTest, TempoSlicingOnA120BpmLoop)
     m_kerfer.sliceByBeats(90, 1);
     EXPECT_EQ(m_kerfer.getSlicePoints().size(), 11);
     EXPECT_EQ(m_kerfer.getSlicePoints().first(), 58800u);
-
     // The step is truncated once, so the grid drifts by a quarter sample a beat.
     m_kerfer.clearSlicePoints();
     m_kerfer.sliceByBeats(128, 1);
@@ -213,19 +180,11 @@ TEST_F(KerferTest, TempoSlicingOnA120BpmLoop)
     EXPECT_EQ(LogCapture::count("Tempo slicing refused"), 2);
 }
 
-TEST_F(KerferTest, LoopRegionFollowsMarkersAndSliceBoundaries)
+TEST_F(KerferTest, SliceLoopsFollowTheSliceBoundariesAndToggleOff)
 {
-    load(kFrames);
+    load();
     QSharedPointer<Slice> loop = m_kerfer.getLoop();
-    m_kerfer.playLoop(true);
-    EXPECT_EQ(loop->getLoopEnd(), 705600u);
     m_kerfer.setStartMarker(1001);
-    m_kerfer.setEndMarker(600001);
-    EXPECT_EQ(m_kerfer.getLoopRegionStart(), 1000u);
-    EXPECT_EQ(m_kerfer.getLoopRegionEnd(), 600001u);
-    m_kerfer.playLoop(false);
-    EXPECT_FALSE(loop->isPlaying());
-
     addPoints({10000, 20000, 30000});
     m_kerfer.toggleSliceLoop(15000);
     EXPECT_EQ(loop->getLoopMode(), 2);
@@ -247,7 +206,6 @@ TEST_F(KerferTest, LoopRegionFollowsMarkersAndSliceBoundaries)
     EXPECT_EQ(loop->getPlayPos(), 44100u);
     m_kerfer.toggleSliceLoop(600000);
     EXPECT_FALSE(loop->isPlaying());
-
     // A slice of no length (the markers together) cannot loop.
     m_kerfer.clearSlicePoints();
     m_kerfer.setEndMarker(1000);
@@ -257,61 +215,39 @@ TEST_F(KerferTest, LoopRegionFollowsMarkersAndSliceBoundaries)
 
 TEST_F(KerferTest, PlayingASliceRendersExactlyThatSlice)
 {
-    const std::vector<float> file = TestAudio::readFile(load(kFrames));
+    const std::vector<float> file = TestAudio::readFile(load());
     QSharedPointer<Slice> loop = m_kerfer.getLoop();
     addPoints({176400, 352800, 529200});
-    m_kerfer.setEndMarker(600000);
-
-    m_kerfer.playSlice(176400);
-    EXPECT_EQ(loop->getPlayPos(), 176400u);
-    std::vector<float> out(176400, 0.0f);
-    loop->renderRaw(out.data(), 176400);
-    EXPECT_TRUE(std::equal(out.begin(), out.end(), file.begin() + 176400));
-    EXPECT_FALSE(loop->isPlaying());
-
-    // The last slice ends at the end marker; through the working-rate path
-    // it sounds and stops within a block or two of that end.
+    m_kerfer.setEndMarker(617400);
+    // The last slice ends at the end marker.
     m_kerfer.playSlice(529200);
-    std::vector<float> block(4096);
-    unsigned rendered = 0;
-    float energy = 0.0f;
-    while (loop->isPlaying() && rendered < 200000) {
-        std::fill(block.begin(), block.end(), 0.0f);
-        m_kerfer.render(block.data(), 4096);
-        rendered += 4096;
-        for (float v : block)
-            energy += v * v;
-    }
-    EXPECT_GT(energy, 0.0f);
-    EXPECT_NEAR(double(rendered), 70800.0, 3 * 4096.0);
+    EXPECT_EQ(rawBlock(*loop, 88200), pick(file, {{529200, 617400}}));
+    EXPECT_FALSE(loop->isPlaying());
 
     // Nothing plays from the end marker on, nor from beyond the audio.
-    m_kerfer.setStartMarker(220500); // 5/16 of the loop: an exact fraction
-    m_kerfer.playSlice(600000);
-    m_kerfer.playSlice(705600);
-    EXPECT_FALSE(loop->isPlaying());
+    m_kerfer.setStartMarker(220500);
+    m_kerfer.playSlice(617400);
 #ifdef QT_NO_DEBUG
+    m_kerfer.playSlice(705600);
     EXPECT_TRUE(LogCapture::contains("lies beyond the loop's length"));
 #endif
+    EXPECT_FALSE(loop->isPlaying());
     m_kerfer.playSlice(176400); // from the moved start marker
     EXPECT_EQ(loop->getPlayPos(), 220500u);
 }
 
 TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengths)
 {
-    load(kFrames);
+    load();
     const QString tmpl = m_dir + "/quarters.tmst";
     addPoints({12346, 176400, 400002, 705598});
     m_kerfer.setStartMarker(1000);
     m_kerfer.setEndMarker(600000);
     ASSERT_TRUE(m_kerfer.saveSliceTemplate(tmpl));
     const Points saved = m_kerfer.getSlicePoints();
-
     m_kerfer.clearSlicePoints();
     m_kerfer.setStartMarker(0);
-    QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
     ASSERT_TRUE(m_kerfer.loadSliceTemplate(tmpl));
-    EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(m_kerfer.getSlicePoints(), saved);
     EXPECT_EQ(m_kerfer.getStartMarker(), 1000u);
     EXPECT_EQ(m_kerfer.getEndMarker(), 600000u);
@@ -324,7 +260,6 @@ TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengths)
     ASSERT_TRUE(m_kerfer.loadSliceTemplate(tmpl));
     EXPECT_EQ(m_kerfer.getSlicePoints(), Points({22050, 44100, 66150}));
     EXPECT_EQ(m_kerfer.getEndMarker(), 88200u);
-
     // A point that lands beyond this loop's audio is left out.
     ASSERT_TRUE(TestAudio::writeBytes(tmpl, "<slicetemplate version='1'><markers start='0.5' "
                                             "end='1'/><point at='0.5'/><point at='1.5'/>"
@@ -335,27 +270,22 @@ TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengths)
 
 TEST_F(KerferTest, BrokenTemplatesChangeNothing)
 {
-    load(kFrames);
+    load();
     const QString tmpl = m_dir + "/t.tmst";
     EXPECT_FALSE(m_kerfer.saveSliceTemplate(m_dir + "/missing/dir/t.tmst"));
     addPoints({1000, 2000});
     m_kerfer.setEndMarker(90000);
-    ASSERT_TRUE(m_kerfer.saveSliceTemplate(tmpl));
-    QFile f(tmpl);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray good = f.readAll();
-    EXPECT_TRUE(good.contains("<slicetemplate version=\"1\">"));
-
+    const QByteArray head("<slicetemplate version='1'><markers start='0' end='1'/>");
     const QList<QByteArray> broken = {
-        good.left(good.size() / 2),
         QByteArray("\x00\x01RIFF\xff", 6),
         "<project version='1'><markers start='0' end='1'/></project>",
         "<slicetemplate version='2'><markers start='0' end='1'/></slicetemplate>",
         "<slicetemplate version='1'><point at='0.5'/></slicetemplate>",
-        "<slicetemplate version='1'><markers start='0' end='1'/><point at='x'/></slicetemplate>",
+        head + "<point at='x'/></slicetemplate>",
+        head + "<pad/></slicetemplate>",
+        head, // cut short
         "<slicetemplate version='1'><markers start='0' end='nan'/></slicetemplate>",
         "<slicetemplate version='1'><markers start='0.5' end='0.5'/></slicetemplate>",
-        "<slicetemplate version='1'><markers start='0' end='1'/><pad/></slicetemplate>",
     };
     QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
     for (const QByteArray& bytes : broken) {

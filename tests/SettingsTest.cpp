@@ -1,6 +1,7 @@
 #include "Settings.h"
 
 #include "LogCapture.h"
+#include "SliceTestSupport.h"
 #include "TestAudio.h"
 
 #include <QCoreApplication>
@@ -8,9 +9,6 @@
 #include <QFile>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <sys/resource.h>
 
 namespace {
 
@@ -26,21 +24,14 @@ QByteArray readAll(const QString& path)
 class SettingsTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_scratch =
-            TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
-        useLocation(m_scratch + "/data");
-    }
+    void SetUp() override { useLocation(m_scratch + "/data"); }
     void TearDown() override { Settings::resetInstanceForTests(); }
-
     void useLocation(const QString& xdgDataHome)
     {
         Settings::resetInstanceForTests();
         qputenv("XDG_DATA_HOME", QFile::encodeName(xdgDataHome));
         m_dir = xdgDataHome + "/Fennory/Tamberlo";
         m_path = m_dir + "/settings.xml";
-        LogCapture::clear();
     }
     Settings* reload()
     {
@@ -48,13 +39,7 @@ protected:
         LogCapture::clear();
         return Settings::instance();
     }
-    void writeSettingsFile(const QByteArray& bytes)
-    {
-        QDir().mkpath(m_dir);
-        ASSERT_TRUE(TestAudio::writeBytes(m_path, bytes));
-    }
-
-    QString m_scratch, m_dir, m_path;
+    QString m_scratch = SliceTestSupport::freshTestDir(), m_dir, m_path;
 };
 
 TEST_F(SettingsTest, ValuesRoundTripEscapedInKeyOrder)
@@ -62,47 +47,42 @@ TEST_F(SettingsTest, ValuesRoundTripEscapedInKeyOrder)
     // The location must not follow whatever names the application carries.
     QCoreApplication::setOrganizationName("Elsewhere");
     Settings* settings = Settings::instance();
-    EXPECT_EQ(QCoreApplication::organizationName(), "Elsewhere");
     QCoreApplication::setOrganizationName(QString());
     EXPECT_EQ(settings->getFilePath(), m_path);
     EXPECT_EQ(readAll(m_path), kEmptyFile);
     EXPECT_TRUE(LogCapture::contains("Creating default settings"));
-    EXPECT_TRUE(LogCapture::containsAll({"Saving settings", "\"" + m_path + "\""}));
 
     settings->setSetting("b", "Grüße");
     settings->setSetting("a", "");
     settings->setSetting("Z", "a < b && c");
     settings->setSetting("A", "first");
     settings->setSetting("A", "1");
-    EXPECT_TRUE(settings->getSetting("Missing").isNull());
     ASSERT_TRUE(settings->save());
     EXPECT_EQ(readAll(m_path), QString("<!DOCTYPE settings>\n<settings>\n <A>1</A>\n"
                                        " <Z>a &lt; b &amp;&amp; c</Z>\n <a/>\n"
                                        " <b>Grüße</b>\n</settings>\n")
                                    .toUtf8());
-
     settings = reload();
-    EXPECT_EQ(settings->getSetting("A"), "1");
     EXPECT_EQ(settings->getSetting("Z"), "a < b && c");
     EXPECT_EQ(settings->getSetting("b"), "Grüße");
+    EXPECT_TRUE(settings->getSetting("Missing").isNull());
 }
 
-TEST_F(SettingsTest, ReadsChildElementsOfAnyRootAndTheLaterDuplicateWins)
+TEST_F(SettingsTest, ReadsAnyRootTheLaterDuplicateWinsAndACorruptFileIsKeptBeside)
 {
-    writeSettingsFile("<?xml version=\"1.0\"?>\n<preferences>\n <!-- edited by hand -->\n"
-                      " <MidiDevice>None</MidiDevice>\n loose text <?note skip?>\n"
-                      " <SampleLibPath>/old</SampleLibPath>\n"
-                      " <SampleLibPath>/new</SampleLibPath>\n</preferences>\n");
-    Settings* settings = Settings::instance();
-    EXPECT_EQ(settings->getSetting("MidiDevice"), "None");
-    EXPECT_EQ(settings->getSetting("SampleLibPath"), "/new");
+    QDir().mkpath(m_dir);
+    ASSERT_TRUE(TestAudio::writeBytes(m_path, "<?xml version=\"1.0\"?>\n<preferences>\n"
+                                              " <!-- edited by hand --> loose text <?note?>\n"
+                                              " <SampleLibPath>/old</SampleLibPath>\n"
+                                              " <SampleLibPath>/new</SampleLibPath>\n"
+                                              "</preferences>\n"));
+    EXPECT_EQ(Settings::instance()->getSetting("SampleLibPath"), "/new");
     EXPECT_FALSE(LogCapture::contains("Creating default settings"));
-}
 
-TEST_F(SettingsTest, CorruptFileIsReplacedAtStartAndKeptBesideIt)
-{
+    Settings::resetInstanceForTests(); // saves: the corrupt file comes after
     const QByteArray corrupt("<settings>\n <AudioDevice>1. Out (ALSA)</AudioDevic>\n");
-    writeSettingsFile(corrupt);
+    ASSERT_TRUE(TestAudio::writeBytes(m_path, corrupt));
+    LogCapture::clear();
     EXPECT_TRUE(Settings::instance()->getSetting("AudioDevice").isNull());
     EXPECT_TRUE(LogCapture::contains("Creating default settings"));
     EXPECT_EQ(readAll(m_path), kEmptyFile);
@@ -138,16 +118,7 @@ TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
 
     // Disk full mid-save: a file size limit binds root too.
     settings->setSetting("SampleLibPath", QString(100000, QChar('p')));
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool saved = settings->save();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    EXPECT_FALSE(saved);
+    EXPECT_FALSE(SliceTestSupport::withFileSizeLimit(4096, [&] { return settings->save(); }));
     EXPECT_TRUE(LogCapture::containsAll({"Failed to write settings.xml", "Settings.cpp"}));
     EXPECT_EQ(readAll(m_path), before);
     EXPECT_EQ(QDir(m_dir).entryList(QDir::Files), QStringList{"settings.xml"});
@@ -156,6 +127,7 @@ TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
     const QString blocker = m_scratch + "/blocker";
     ASSERT_TRUE(TestAudio::writeBytes(blocker, "not a directory"));
     useLocation(blocker + "/data");
+    LogCapture::clear();
     Settings::instance()->setSetting("AudioDevice", "x");
     EXPECT_FALSE(Settings::instance()->save());
     EXPECT_TRUE(LogCapture::containsAll({"Failed to write settings.xml", "Settings.cpp"}));

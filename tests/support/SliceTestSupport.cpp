@@ -1,15 +1,26 @@
 #include "SliceTestSupport.h"
 
 #include "AudioCache.h"
+#include "LogCapture.h"
 #include "Slice.h"
 #include "TestAudio.h"
 
 #include <QElapsedTimer>
 #include <QThread>
 
+#include <gtest/gtest.h>
 #include <sndfile.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 namespace SliceTestSupport {
+
+QString freshTestDir()
+{
+    LogCapture::clear();
+    return TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+}
 
 QString writeWav(const QString& dir, const QString& name, long frames, int channels, int rate)
 {
@@ -92,6 +103,37 @@ std::vector<float> renderAll(Slice& slice, unsigned block, int maxBlocks)
         all.insert(all.end(), buf.begin(), buf.begin() + got);
     }
     return all;
+}
+
+std::vector<float> rawBlock(Slice& slice, unsigned n)
+{
+    std::vector<float> out(n, 0.0f);
+    slice.renderRaw(out.data(), n);
+    return out;
+}
+
+std::vector<float> pick(const std::vector<float>& audio,
+                        std::initializer_list<std::pair<unsigned, unsigned>> ranges, float gain)
+{
+    std::vector<float> out;
+    for (auto range : ranges)
+        for (unsigned i = range.first; i < range.second; ++i)
+            out.push_back(audio[i] * gain);
+    return out;
+}
+
+bool withFileSizeLimit(unsigned long bytes, const std::function<bool()>& write)
+{
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = bytes;
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool result = write();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    return result;
 }
 
 } // namespace SliceTestSupport

@@ -3,6 +3,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <functional>
+#include <utility>
 #include <vector>
 
 class AudioCache;
@@ -10,6 +12,10 @@ class Slice;
 
 // Helpers for tests that play slices loaded from real files.
 namespace SliceTestSupport {
+
+// A fresh scratch directory named after the running test; also forgets the
+// log captured so far, so that the test sees only its own lines.
+QString freshTestDir();
 
 // Writes a 32-bit float WAV (so the cache holds the exact values) with the
 // given generator (TestAudio::ramp when none) and returns its path.
@@ -33,5 +39,17 @@ double frequency(const std::vector<float>& stereo, std::size_t from, std::size_t
 // Renders a playing slice through render() in blocks until it delivers
 // nothing (at most maxBlocks); returns everything delivered.
 std::vector<float> renderAll(Slice& slice, unsigned block = 512, int maxBlocks = 100000);
+
+// One renderRaw() block of n samples into silence.
+std::vector<float> rawBlock(Slice& slice, unsigned n);
+
+// The samples of `audio` at the index ranges [from, to), one after another, times gain.
+std::vector<float> pick(const std::vector<float>& audio,
+                        std::initializer_list<std::pair<unsigned, unsigned>> ranges,
+                        float gain = 1.0f);
+
+// Runs write with the process's file size limit set to `bytes`: a disk that
+// fills up midway, which binds root too. Returns what write returned.
+bool withFileSizeLimit(unsigned long bytes, const std::function<bool()>& write);
 
 } // namespace SliceTestSupport
