@@ -1,9 +1,7 @@
 #include "AudioFileAudioDecoder.h"
 #include "AudioFileSndFile.h"
-#include "LogCapture.h"
 #include "TestAudio.h"
 
-#include <QFile>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -70,33 +68,26 @@ TEST_P(AudioFileReadersTest, ReadsBlockByBlockAsTheCacheDoesAndSeeksBack)
     EXPECT_EQ(file->getSampleRate(), l.rate);
 
     std::vector<float> block(4096);
-    unsigned long position = 0;
-    for (;;) {
+    for (unsigned long position = 0;;) {
         std::fill(block.begin(), block.end(), kUntouched);
         const unsigned got = file->read(block.data(), l.block);
-        const unsigned cut =
-            static_cast<unsigned>(std::min<unsigned long>(l.block, length - position));
-        if (l.channels > 2) {
-            // Not decoded: silence up to the cut request, then the fill stops.
-            EXPECT_EQ(got, 0u);
-            for (unsigned i = 0; i < block.size(); ++i)
-                ASSERT_EQ(block[i], i < cut ? 0.0f : kUntouched) << i;
-            break;
-        }
-        ASSERT_EQ(got, cut) << "at " << position;
-        for (unsigned i = 0; i < got; ++i) {
+        const unsigned long cut = std::min<unsigned long>(l.block, length - position);
+        // More than two channels are not decoded: silence up to the cut
+        // request, then the fill stops.
+        ASSERT_EQ(got, l.channels > 2 ? 0 : cut) << "at " << position;
+        for (unsigned i = 0; i < block.size(); ++i) {
             const long frame = static_cast<long>(position + i) / 2;
-            const int channel = l.channels == 1 ? 0 : static_cast<int>(i % 2);
-            ASSERT_EQ(block[i], TestAudio::ramp(frame, channel)) << "sample " << position + i;
+            const float expected = i >= cut          ? kUntouched
+                                   : l.channels > 2  ? 0.0f
+                                   : l.channels == 1 ? TestAudio::ramp(frame, 0)
+                                                     : TestAudio::ramp(frame, i % 2);
+            ASSERT_EQ(block[i], expected) << "sample " << position + i;
         }
-        for (unsigned i = got; i < block.size(); ++i)
-            ASSERT_EQ(block[i], kUntouched) << "beyond the stream, at " << i;
         position += got;
         EXPECT_EQ(file->getPosition(), position);
         if (got < l.block)
             break;
     }
-    EXPECT_EQ(position, l.channels <= 2 ? length : 0);
     block[0] = kUntouched;
     EXPECT_EQ(file->read(block.data(), l.block), 0u);
     EXPECT_EQ(block[0], l.channels > 2 && length > 0 ? 0.0f : kUntouched);
@@ -133,47 +124,6 @@ TEST(AudioFileReadersDeathTest, RequestsOfABufferOrMoreOrOfOddSizeAreFatal)
         std::vector<float> buffer(8192);
         EXPECT_DEATH(file->read(buffer.data(), 8192), "numSamples < TMB_AUDIOFILE_BUFFER_SIZE");
         EXPECT_DEATH(file->read(buffer.data(), 7), "numSamples % TMB_FRAMESIZE == 0");
-    }
-}
-
-TEST(AudioFileSndFileTest, DataEndingBeforeTheHeaderSaysLeavesZerosUpToTheCutRequest)
-{
-    const QString path = TestAudio::scratchDir("short") + "/short.wav";
-    ASSERT_TRUE(TestAudio::writeFile(path, 5000, 2, 44100, kWav | SF_FORMAT_PCM_16));
-    AudioFileSndFile file(path);
-    ASSERT_EQ(file.getLength(), 10000u);
-    // libsndfile trusts the size it saw at open; a file cut afterwards (still
-    // being copied, on a removed medium) is shorter than its header says.
-    ASSERT_TRUE(QFile::resize(path, 44 + 3000 * 4));
-
-    std::vector<float> buffer(4200, kUntouched);
-    ASSERT_EQ(file.read(buffer.data(), 4096), 4096u);
-    std::fill(buffer.begin(), buffer.end(), kUntouched);
-    ASSERT_EQ(file.read(buffer.data(), 4096), 1904u);
-    EXPECT_EQ(buffer[1903], TestAudio::ramp(2999, 1));
-    for (unsigned i = 1904; i < 4096; ++i)
-        ASSERT_EQ(buffer[i], 0.0f) << "gap sample " << i;
-    EXPECT_EQ(buffer[4096], kUntouched);
-}
-
-TEST(AudioFileSndFileTest, AFileThatDoesNotOpenIsLoggedAndReadsNothing)
-{
-    const QString dir = TestAudio::scratchDir("failed");
-    ASSERT_TRUE(TestAudio::writeBytes(dir + "/notes.wav", "just some text, no RIFF here\n"));
-    ASSERT_TRUE(TestAudio::writeBytes(dir + "/empty.aiff", QByteArray()));
-    for (const QString& path : {dir + "/missing.wav", dir + "/notes.wav", dir + "/empty.aiff"}) {
-        LogCapture::clear();
-        AudioFileSndFile file(path);
-        EXPECT_TRUE(LogCapture::contains("Error opening file \"" + path + "\""))
-            << qPrintable(path);
-        EXPECT_TRUE(LogCapture::containsAll({"fileLength after load:", "0", "samples"}));
-        EXPECT_EQ(file.getLength(), 0u);
-        EXPECT_EQ(file.getSampleRate(), 0);
-        float buffer[8] = {kUntouched};
-        EXPECT_EQ(file.read(buffer, 8), 0u);
-        EXPECT_EQ(buffer[0], kUntouched);
-        file.seek(100);
-        EXPECT_EQ(file.getPosition(), 0u);
     }
 }
 
