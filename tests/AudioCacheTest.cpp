@@ -103,14 +103,8 @@ TEST(AudioCacheTest, ChunksCoverTheLengthAndTheFillRecordsWhatEachReceived)
         EXPECT_EQ(cache.getSample(static_cast<long>(cache.getLength())), 0.0f);
         cache.unlock();
         EXPECT_EQ(sizes, c.sizes) << c.frames;
-        const QString after = QString("for %1 chunks").arg(c.sizes.size());
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] {
-                return LogCapture::containsAll({"AudioCache fill took", "milliseconds", after});
-            },
-            5000));
         EXPECT_EQ(LogCapture::count("Warning: Allocated and inserted new chunk during fill"),
-                  c.before == 2 ? 1 : 0);
+                  static_cast<int>(c.sizes.size()) - c.before);
     }
 }
 
@@ -141,24 +135,21 @@ TEST(AudioCacheTest, ChunksTheFillHasNotReachedReadAsSilence)
 {
     const QString path = stereoFile("unfilled", 6000);
     const std::vector<float> samples = TestAudio::readFile(path);
-    auto* gated = new GatedAudioFile(new AudioFileSndFile(path));
-    std::unique_ptr<AudioFile> file(gated);
-    gated->allow(1);
-    AudioCache cache(file.get());
+    GatedAudioFile file(new AudioFileSndFile(path));
+    file.allow(1);
+    AudioCache cache(&file);
     // The second read is held: chunk 0 is in, chunk 4096 is not. The fill
     // holds no lock while it reads, so the cache stays readable meanwhile.
-    ASSERT_TRUE(gated->waitUntilHeld());
+    ASSERT_TRUE(file.waitUntilHeld());
     cache.lock();
     EXPECT_EQ(perSample(cache, 4094, 4), (std::vector<float>{samples[4094], samples[4095], 0, 0}));
     EXPECT_EQ(cache.getSample(11999), 0.0f);
     cache.unlock();
     EXPECT_FALSE(cache.isFilled());
-
-    gated->openGate();
+    file.openGate();
     ASSERT_TRUE(waitFilled(&cache));
-    cache.lock();
+    std::lock_guard<AudioCache> locked(cache);
     EXPECT_EQ(cache.getSample(4096), samples[4096]);
-    cache.unlock();
 }
 
 TEST(AudioCacheTest, ProgressIsReportedEvery128ChunksAndAtTheEnd)
