@@ -44,8 +44,6 @@ protected:
                 QFile::encodeName("/usr/share/alsa/alsa.conf:" + dir + "/asound.conf"));
     }
 
-    void TearDown() override { m_engine.reset(); }
-
     void buildEngine(const QMap<QString, QString>& settings)
     {
         m_dir =
