@@ -90,7 +90,7 @@ TEST(AudioCacheTest, ChunksCoverTheLengthAndTheFillRecordsWhatEachReceived)
         AudioFileSndFile file(c.frames < 0 ? TestAudio::scratchDir(name) + "/missing.wav"
                                            : stereoFile(name, c.frames));
         AudioCache cache(&file);
-        EXPECT_EQ(cache.getNumChunks(), c.before);
+        // The fill may have run already: its chunk count is read from the log.
         EXPECT_TRUE(LogCapture::containsAll({"AudioCache preallocate took", "milliseconds",
                                              QString("for %1 chunks").arg(c.before)}));
         ASSERT_TRUE(waitFilled(&cache));
@@ -103,6 +103,7 @@ TEST(AudioCacheTest, ChunksCoverTheLengthAndTheFillRecordsWhatEachReceived)
         EXPECT_EQ(cache.getSample(static_cast<long>(cache.getLength())), 0.0f);
         cache.unlock();
         EXPECT_EQ(sizes, c.sizes) << c.frames;
+        EXPECT_EQ(cache.getNumChunks(), static_cast<int>(sizes.size()));
         EXPECT_EQ(LogCapture::count("Warning: Allocated and inserted new chunk during fill"),
                   static_cast<int>(c.sizes.size()) - c.before);
     }
