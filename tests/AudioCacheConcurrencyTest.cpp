@@ -88,12 +88,11 @@ TEST_F(AudioCacheConcurrencyTest, QueuedCachesAreFilledInTurnAndLeaveTheQueueWhe
 TEST_F(AudioCacheConcurrencyTest, DestroyingACacheMidFillWaitsOnlyForTheChunkBeingRead)
 {
     const QString path = stereoFile("midfill", 500 * 2048);
-    auto* gated = new GatedAudioFile(new AudioFileSndFile(path));
-    std::unique_ptr<AudioFile> file(gated);
-    gated->allow(3);
+    auto file = std::make_unique<GatedAudioFile>(new AudioFileSndFile(path));
+    file->allow(3);
     auto* cache = new AudioCache(file.get());
-    ASSERT_TRUE(gated->waitUntilHeld());
-    ASSERT_EQ(gated->readsStarted(), 4);
+    ASSERT_TRUE(file->waitUntilHeld());
+    ASSERT_EQ(file->readsStarted(), 4);
 
     std::atomic<bool> started{false}, destroyed{false};
     std::thread destroyer([&] {
@@ -108,9 +107,9 @@ TEST_F(AudioCacheConcurrencyTest, DestroyingACacheMidFillWaitsOnlyForTheChunkBei
     // whole file (~500 chunks) is what a destructor waiting for the fill costs.
     int released = 0;
     while (!destroyed && released < 600) {
-        gated->allow(1);
+        file->allow(1);
         ++released;
-        if (!QTest::qWaitFor([&] { return destroyed || gated->readsStarted() >= 4 + released; },
+        if (!QTest::qWaitFor([&] { return destroyed || file->readsStarted() >= 4 + released; },
                              10000))
             break;
     }
@@ -130,12 +129,9 @@ TEST_F(AudioCacheConcurrencyTest, OwnersDestroyedAtAnyMomentOfTheirFillsNeverCra
     const QString path = stereoFile("churn", 150 * 2048 + 77);
     struct Owner
     {
-        std::unique_ptr<AudioFileSndFile> file;
-        std::unique_ptr<AudioCache> cache;
-        explicit Owner(const QString& path)
-            : file(new AudioFileSndFile(path)), cache(new AudioCache(file.get()))
-        {
-        }
+        explicit Owner(const QString& path) : file(path), cache(&file) {}
+        AudioFileSndFile file;
+        AudioCache cache;
     };
     for (int round = 0; round < 60; ++round) {
         std::vector<std::unique_ptr<Owner>> owners;
@@ -150,7 +146,7 @@ TEST_F(AudioCacheConcurrencyTest, OwnersDestroyedAtAnyMomentOfTheirFillsNeverCra
         owners.clear();
     }
     Owner last(path);
-    EXPECT_TRUE(waitFilled(last.cache.get()));
+    EXPECT_TRUE(waitFilled(&last.cache));
 }
 
 TEST_F(AudioCacheConcurrencyTest, ACacheQueuedAsTheReaderRunsDryIsStillFilled)
@@ -189,10 +185,11 @@ TEST_F(AudioCacheConcurrencyTest, ReadingAndReversingWhileTheFillRunsIsSafe)
     });
     for (int flip = 0; !cache.isFilled() && flip < 100000; ++flip)
         cache.setReversed(flip % 2 == 0);
-    ASSERT_TRUE(waitFilled(&cache));
-    cache.setReversed(false);
+    const bool filled = waitFilled(&cache);
     stop = true;
     audio.join();
+    ASSERT_TRUE(filled);
+    cache.setReversed(false);
 
     std::vector<float> copy(samples.size());
     cache.lock();

@@ -161,12 +161,17 @@ INSTANTIATE_TEST_SUITE_P(Encodings, AudioDecoderTest, ::testing::ValuesIn(kEncod
 
 using AudioDecoderDamageTest = EncodedFiles;
 
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+}
+
 // Copies the first `bytes` of a file.
 QString cut(const QString& from, const QString& to, qint64 bytes)
 {
-    QFile f(from);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(TestAudio::writeBytes(to, f.readAll().left(bytes)));
+    EXPECT_TRUE(TestAudio::writeBytes(to, bytesOf(from).left(bytes)));
     return to;
 }
 
@@ -182,17 +187,13 @@ TEST_F(AudioDecoderDamageTest, FilesThatDoNotOpenReportNothingAndLogTheirName)
         // MP4 written by ffmpeg keeps its index at the end: half a file has none.
         cut(path("aac.m4a"), path("half.m4a"), QFile(path("aac.m4a")).size() / 2)};
     for (const QString& file : bad) {
-        AudioDecoder decoder(QFile::encodeName(file).toStdString());
-        float buffer[8] = {5, 5, 5, 5, 5, 5, 5, 5};
-        EXPECT_NE(decoder.open(), 0);
-        EXPECT_EQ(decoder.read(8, buffer), 0);
-
         LogCapture::clear();
         AudioFileAudioDecoder reader(file);
         EXPECT_TRUE(LogCapture::contains("Error opening file \"" + file + "\""))
             << qPrintable(file);
         EXPECT_EQ(reader.getLength(), 0u);
         EXPECT_EQ(reader.getSampleRate(), 0);
+        float buffer[8] = {5, 5, 5, 5, 5, 5, 5, 5};
         EXPECT_EQ(reader.read(buffer, 8), 0u);
         EXPECT_EQ(buffer[0], 5.0f) << "buffer of an empty source untouched";
     }
@@ -222,9 +223,7 @@ TEST_F(AudioDecoderDamageTest, ADamagedPacketBecomesSilenceAndTheRestStaysInPlac
 {
     for (const QString name : {"source.flac", "alac.m4a"}) {
         const Decoded whole = decodeAll(path(name));
-        QFile f(path(name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        QByteArray bytes = f.readAll();
+        QByteArray bytes = bytesOf(path(name));
         bytes.replace(bytes.size() / 2, 6, QByteArray("\xff\x00\xff\x00\x12\x34", 6));
         ASSERT_TRUE(TestAudio::writeBytes(path("damaged") + name, bytes));
 
