@@ -2,6 +2,7 @@
 #include "AudioFileSndFile.h"
 
 #include "GatedAudioFile.h"
+#include "SliceTestSupport.h"
 #include "TestAudio.h"
 
 #include <QElapsedTimer>
@@ -11,54 +12,24 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
+using SliceTestSupport::waitFilled;
+
 namespace {
 
-bool waitFilled(AudioCache& cache, int timeoutMs = 20000)
+QString stereoFile(const QString& test, long frames)
 {
-    return QTest::qWaitFor([&] { return cache.isFilled(); }, timeoutMs);
-}
-
-QString stereoFile(const QString& test, const QString& name, long frames)
-{
-    const QString path = TestAudio::scratchDir(test) + "/" + name;
+    const QString path = TestAudio::scratchDir(test) + "/a.wav";
     EXPECT_TRUE(TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
     return path;
 }
-
-// Which file each read of the background reader went to, in order.
-struct ReadLog
-{
-    std::mutex mutex;
-    std::vector<int> order;
-
-    std::function<void(int)> recorder(int id)
-    {
-        return [this, id](int) {
-            std::lock_guard<std::mutex> lock(mutex);
-            order.push_back(id);
-        };
-    }
-    // One entry per unbroken run of reads of one file: {0, 1, 2} when the
-    // files were read one after another.
-    std::vector<int> runs()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        std::vector<int> result;
-        for (int id : order)
-            if (result.empty() || result.back() != id)
-                result.push_back(id);
-        return result;
-    }
-};
 
 // The suite drops log lines: LogCapture guards its store with a QMutex, whose
 // contended hand-over happens inside the Qt library where ThreadSanitizer
@@ -68,81 +39,62 @@ class AudioCacheConcurrencyTest : public ::testing::Test
 protected:
     void SetUp() override
     {
-        m_previous =
-            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& m) {
-                if (type == QtFatalMsg) {
-                    std::fprintf(stderr, "%s\n", qPrintable(m));
-                    std::abort();
-                }
+        // Qt aborts after a fatal message itself.
+        m_previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+                if (type == QtFatalMsg)
+                    std::fprintf(stderr, "%s\n", qPrintable(message));
             });
     }
     void TearDown() override { qInstallMessageHandler(m_previous); }
-
-private:
     QtMessageHandler m_previous = nullptr;
 };
 
 } // namespace
 
-TEST_F(AudioCacheConcurrencyTest, CachesAreFilledOneAtATimeInTheOrderTheyWereQueued)
+TEST_F(AudioCacheConcurrencyTest, QueuedCachesAreFilledInTurnAndLeaveTheQueueWhenDestroyed)
 {
-    const QString path = stereoFile("order", "a.wav", 40000);
-    ReadLog log;
+    const QString path = stereoFile("order", 40000);
     std::vector<std::unique_ptr<GatedAudioFile>> files;
+    for (int id = 0; id < 5; ++id)
+        files.emplace_back(new GatedAudioFile(new AudioFileSndFile(path)));
     std::vector<std::unique_ptr<AudioCache>> caches;
-    for (int id = 0; id < 5; ++id) {
-        // The first fill is held until all are queued.
-        files.emplace_back(new GatedAudioFile(new AudioFileSndFile(path), id > 0));
-        files.back()->setOnRead(log.recorder(id));
-        caches.emplace_back(new AudioCache(files.back().get()));
-    }
-    files[0]->openGate();
-    for (auto& cache : caches)
-        ASSERT_TRUE(waitFilled(*cache));
-    EXPECT_EQ(log.runs(), (std::vector<int>{0, 1, 2, 3, 4}));
-    caches.clear();
-}
+    files[0]->allow(2);
+    caches.emplace_back(new AudioCache(files[0].get()));
+    ASSERT_TRUE(files[0]->waitUntilHeld());
 
-TEST_F(AudioCacheConcurrencyTest, QueueingDoesNotWaitForTheFillInProgress)
-{
-    const QString longPath = stereoFile("nowait", "long.wav", 50000);
-    const QString shortPath = stereoFile("nowait2", "short.wav", 3000);
-    ReadLog log;
-    GatedAudioFile longFile(new AudioFileSndFile(longPath));
-    longFile.setOnRead(log.recorder(0));
-    longFile.allow(2);
-    AudioCache first(&longFile);
-    ASSERT_TRUE(longFile.waitUntilHeld());
-
-    // Loading a second file while the first one fills must return at once.
-    GatedAudioFile shortFile(new AudioFileSndFile(shortPath), true);
-    shortFile.setOnRead(log.recorder(1));
-    auto queued = std::async(std::launch::async, [&] { return new AudioCache(&shortFile); });
+    // Loading more files while one fills must return at once.
+    auto queued = std::async(std::launch::async, [&] {
+        for (int id = 1; id < 5; ++id)
+            caches.emplace_back(new AudioCache(files[id].get()));
+    });
     const bool returned = queued.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    EXPECT_TRUE(returned) << "queueing blocked while another cache was being filled";
+    EXPECT_TRUE(returned) << "queueing waited for the fill in progress";
     if (!returned)
-        longFile.openGate();
-    std::unique_ptr<AudioCache> second(queued.get());
-    EXPECT_FALSE(second->isFilled());
+        files[0]->openGate();
+    queued.get();
+    caches[2].reset(); // still queued: never read (AddressSanitizer would see it)
 
-    longFile.openGate();
-    ASSERT_TRUE(waitFilled(first));
-    ASSERT_TRUE(waitFilled(*second));
-    EXPECT_EQ(log.runs(), (std::vector<int>{0, 1}));
+    // One at a time, in the order queued.
+    for (int id : {0, 1, 3, 4}) {
+        ASSERT_TRUE(files[id]->waitUntilHeld()) << id;
+        for (int later = id + 1; later < 5; ++later)
+            EXPECT_EQ(files[later]->readsStarted(), 0) << later << " read during " << id;
+        files[id]->openGate();
+        ASSERT_TRUE(waitFilled(caches[id].get())) << id;
+    }
 }
 
 TEST_F(AudioCacheConcurrencyTest, DestroyingACacheMidFillWaitsOnlyForTheChunkBeingRead)
 {
-    const QString path = stereoFile("midfill", "a.wav", 500 * 2048);
-    auto* gated = new GatedAudioFile(new AudioFileSndFile(path));
-    std::unique_ptr<AudioFile> file(gated);
-    gated->allow(3);
+    const QString path = stereoFile("midfill", 500 * 2048);
+    auto file = std::make_unique<GatedAudioFile>(new AudioFileSndFile(path));
+    file->allow(3);
     auto* cache = new AudioCache(file.get());
-    ASSERT_TRUE(gated->waitUntilHeld());
-    ASSERT_EQ(gated->readsStarted(), 4);
+    ASSERT_TRUE(file->waitUntilHeld());
+    ASSERT_EQ(file->readsStarted(), 4);
 
-    std::atomic<bool> started{false};
-    std::atomic<bool> destroyed{false};
+    std::atomic<bool> started{false}, destroyed{false};
     std::thread destroyer([&] {
         started = true;
         delete cache;
@@ -155,9 +107,9 @@ TEST_F(AudioCacheConcurrencyTest, DestroyingACacheMidFillWaitsOnlyForTheChunkBei
     // whole file (~500 chunks) is what a destructor waiting for the fill costs.
     int released = 0;
     while (!destroyed && released < 600) {
-        gated->allow(1);
+        file->allow(1);
         ++released;
-        if (!QTest::qWaitFor([&] { return destroyed || gated->readsStarted() >= 4 + released; },
+        if (!QTest::qWaitFor([&] { return destroyed || file->readsStarted() >= 4 + released; },
                              10000))
             break;
     }
@@ -168,33 +120,24 @@ TEST_F(AudioCacheConcurrencyTest, DestroyingACacheMidFillWaitsOnlyForTheChunkBei
     // The reader carries on with the next cache.
     AudioFileSndFile next(path);
     AudioCache after(&next);
-    EXPECT_TRUE(waitFilled(after));
+    EXPECT_TRUE(waitFilled(&after));
 }
 
 TEST_F(AudioCacheConcurrencyTest, OwnersDestroyedAtAnyMomentOfTheirFillsNeverCrashTheReader)
 {
     // Owner = cache plus its file, destroyed cache first, as a slice does.
-    const QString path = stereoFile("churn", "a.wav", 150 * 2048 + 77);
+    const QString path = stereoFile("churn", 150 * 2048 + 77);
     struct Owner
     {
-        std::unique_ptr<AudioFileSndFile> file;
-        std::unique_ptr<AudioCache> cache;
-        explicit Owner(const QString& path)
-            : file(new AudioFileSndFile(path)), cache(new AudioCache(file.get()))
-        {
-        }
-        ~Owner()
-        {
-            cache.reset();
-            file.reset();
-        }
+        explicit Owner(const QString& path) : file(path), cache(&file) {}
+        AudioFileSndFile file;
+        AudioCache cache;
     };
     for (int round = 0; round < 60; ++round) {
         std::vector<std::unique_ptr<Owner>> owners;
         for (int k = 0; k < 3; ++k)
             owners.emplace_back(new Owner(path));
-        // A varying head start moves the destruction through the fills; the
-        // sleep only shifts timing, nothing is asserted about it.
+        // A varying head start moves the destruction through the fills.
         QThread::usleep(static_cast<unsigned long>((round * 397) % 4000));
         // Queued ones first or the one being filled first, alternately.
         if (round % 2)
@@ -203,15 +146,14 @@ TEST_F(AudioCacheConcurrencyTest, OwnersDestroyedAtAnyMomentOfTheirFillsNeverCra
         owners.clear();
     }
     Owner last(path);
-    EXPECT_TRUE(waitFilled(*last.cache));
+    EXPECT_TRUE(waitFilled(&last.cache));
 }
 
 TEST_F(AudioCacheConcurrencyTest, ACacheQueuedAsTheReaderRunsDryIsStillFilled)
 {
-    const QString path = stereoFile("dry", "tiny.wav", 100);
+    const QString path = stereoFile("dry", 100);
     for (int round = 0; round < 300; ++round) {
-        AudioFileSndFile firstFile(path);
-        AudioFileSndFile secondFile(path);
+        AudioFileSndFile firstFile(path), secondFile(path);
         auto first = std::make_unique<AudioCache>(&firstFile);
         // Spin, not sleep: queue the next cache the moment the previous fill
         // ends, while the reader is finishing with an empty queue.
@@ -221,13 +163,13 @@ TEST_F(AudioCacheConcurrencyTest, ACacheQueuedAsTheReaderRunsDryIsStillFilled)
             QThread::yieldCurrentThread();
         ASSERT_TRUE(first->isFilled()) << "round " << round;
         AudioCache second(&secondFile);
-        ASSERT_TRUE(waitFilled(second)) << "round " << round;
+        ASSERT_TRUE(waitFilled(&second)) << "round " << round;
     }
 }
 
 TEST_F(AudioCacheConcurrencyTest, ReadingAndReversingWhileTheFillRunsIsSafe)
 {
-    const QString path = stereoFile("readers", "a.wav", 200 * 2048);
+    const QString path = stereoFile("readers", 200 * 2048);
     const std::vector<float> samples = TestAudio::readFile(path);
     AudioFileSndFile file(path);
     AudioCache cache(&file);
@@ -235,21 +177,19 @@ TEST_F(AudioCacheConcurrencyTest, ReadingAndReversingWhileTheFillRunsIsSafe)
     // An audio-thread-like reader: one lock per block, as a render takes it.
     std::thread audio([&] {
         std::vector<float> out(1024);
-        unsigned long pos = 0;
-        while (!stop.load()) {
-            cache.lock();
+        for (unsigned long pos = 0; !stop.load(); pos = (pos + 1024) % samples.size()) {
+            std::lock_guard<AudioCache> locked(cache);
             cache.mixSamples(pos, out.data(), 1024, 0.5f);
             cache.readSamples(pos + 4000, out.data(), 1024);
-            cache.unlock();
-            pos = (pos + 1024) % samples.size();
         }
     });
     for (int flip = 0; !cache.isFilled() && flip < 100000; ++flip)
         cache.setReversed(flip % 2 == 0);
-    ASSERT_TRUE(waitFilled(cache));
-    cache.setReversed(false);
+    const bool filled = waitFilled(&cache);
     stop = true;
     audio.join();
+    ASSERT_TRUE(filled);
+    cache.setReversed(false);
 
     std::vector<float> copy(samples.size());
     cache.lock();

@@ -23,19 +23,16 @@ TestAudio::Generator music(int rate)
 {
     return [rate](long frame, int channel) {
         const double t = static_cast<double>(frame) / rate;
-        const double low = channel % 2 ? 330.0 : 440.0;
-        const double high = channel % 2 ? 5100.0 : 3700.0;
-        return static_cast<float>(0.3 * std::sin(2 * M_PI * low * t) +
-                                  0.15 * std::sin(2 * M_PI * high * t) + 0.02 * channel);
+        return static_cast<float>(0.3 * std::sin(2 * M_PI * (channel % 2 ? 330 : 440) * t) +
+                                  0.15 * std::sin(2 * M_PI * (channel % 2 ? 5100 : 3700) * t) +
+                                  0.02 * channel);
     };
 }
 
 struct Decoded
 {
-    int result = 0;
-    int channels = 0;
-    int rate = 0;
-    std::int64_t total = 0;
+    int channels, rate;
+    std::int64_t total;
     std::vector<float> samples;
 };
 
@@ -43,11 +40,8 @@ struct Decoded
 Decoded decodeAll(const QString& path)
 {
     AudioDecoder decoder(QFile::encodeName(path).toStdString());
-    Decoded d;
-    d.result = decoder.open();
-    d.channels = decoder.getChannels();
-    d.rate = decoder.getSampleRate();
-    d.total = decoder.getTotalSamples();
+    EXPECT_EQ(decoder.open(), 0) << qPrintable(path);
+    Decoded d{decoder.getChannels(), decoder.getSampleRate(), decoder.getTotalSamples(), {}};
     std::vector<float> block(4096);
     for (int n; (n = decoder.read(4096, block.data())) > 0;)
         d.samples.insert(d.samples.end(), block.begin(), block.begin() + n);
@@ -55,24 +49,9 @@ Decoded decodeAll(const QString& path)
     return d;
 }
 
-bool bitwiseEqual(const float* a, const float* b, std::size_t n)
+bool same(const float* a, const float* b, std::size_t n)
 {
     return std::memcmp(a, b, n * sizeof(float)) == 0;
-}
-
-double rmsDifference(const std::vector<float>& a, const std::vector<float>& b, long lagFrames,
-                     int channels)
-{
-    double sum = 0;
-    long count = 0;
-    const long frames = static_cast<long>(std::min(a.size(), b.size())) / channels;
-    for (long f = 100; f + 100 < frames; ++f)
-        for (int c = 0; c < channels; ++c) {
-            const double d = a[f * channels + c] - b[(f + lagFrames) * channels + c];
-            sum += d * d;
-            ++count;
-        }
-    return std::sqrt(sum / count);
 }
 
 struct Encoding
@@ -80,29 +59,22 @@ struct Encoding
     const char* file;
     QStringList args;
     const char* source;
-    int frameSize;       // codec frame, 0 when the length must be the source's
-    bool lossless;       // samples equal the source's exactly
+    int frameSize;       // codec frame when no gapless tag is written, else 0
     bool commandPadsEnd; // the ffmpeg command keeps the encoder's end padding
-    float tolerance;     // largest difference from the source, lossy and gapless
+    float tolerance;     // largest difference from the source; 0: bit-exact
 };
 
+// Measured largest differences: 0.0002, 0.023, 0.012, 0.0007, 0.0068.
 const Encoding kEncodings[] = {
-    // Measured largest differences: 0.0002, 0.023, 0.012, 0.0007, 0.0068.
-    {"tagged.mp3", {"-c:a", "libmp3lame", "-b:a", "256k"}, "stereo.wav", 0, false, false, 0.001f},
-    {"untagged.mp3",
-     {"-c:a", "libmp3lame", "-b:a", "256k", "-write_xing", "0"},
-     "stereo.wav",
-     1152,
-     false,
-     false,
-     0},
-    {"mono22k.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}, "mono22k.wav", 0, false, false, 0.05f},
-    {"aac.m4a", {"-c:a", "aac", "-b:a", "256k"}, "stereo.wav", 0, false, true, 0.03f},
-    {"aac48k.m4a", {"-c:a", "aac", "-b:a", "192k"}, "mono48k.wav", 0, false, true, 0.003f},
-    {"alac.m4a", {"-c:a", "alac"}, "stereo.wav", 0, true, false, 0},
-    {"source.flac", {"-c:a", "flac"}, "stereo.wav", 0, true, false, 0},
-    {"six.flac", {"-c:a", "flac"}, "six.wav", 0, true, false, 0},
-    {"vorbis.ogg", {"-c:a", "libvorbis", "-q:a", "8"}, "stereo.wav", 0, false, false, 0.015f},
+    {"tagged.mp3", {"-c:a", "libmp3lame", "-b:a", "256k"}, "stereo.wav", 0, false, 0.001f},
+    {"untagged.mp3", {"-c:a", "libmp3lame", "-write_xing", "0"}, "stereo.wav", 1152, false, 0},
+    {"mono22k.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}, "mono22k.wav", 0, false, 0.05f},
+    {"aac.m4a", {"-c:a", "aac", "-b:a", "256k"}, "stereo.wav", 0, true, 0.03f},
+    {"aac48k.m4a", {"-c:a", "aac", "-b:a", "192k"}, "mono48k.wav", 0, true, 0.003f},
+    {"alac.m4a", {"-c:a", "alac"}, "stereo.wav", 0, false, 0},
+    {"source.flac", {"-c:a", "flac"}, "stereo.wav", 0, false, 0},
+    {"six.flac", {"-c:a", "flac"}, "six.wav", 0, false, 0},
+    {"vorbis.ogg", {"-c:a", "libvorbis", "-q:a", "8"}, "stereo.wav", 0, false, 0.015f},
 };
 
 // Source files and their encodings, made once for the whole program.
@@ -110,22 +82,21 @@ class EncodedFiles : public ::testing::Test
 {
 public:
     static QString dir;
-
-    static QString path(const char* name) { return dir + "/" + name; }
+    static QString path(const QString& name) { return dir + "/" + name; }
 
     static void SetUpTestSuite()
     {
         if (!dir.isEmpty())
             return;
         dir = TestAudio::scratchDir("AudioDecoder");
-        const int pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        ASSERT_TRUE(
-            TestAudio::writeFile(path("stereo.wav"), kFrames, 2, 44100, pcm16, music(44100)));
-        ASSERT_TRUE(
-            TestAudio::writeFile(path("mono22k.wav"), 30011, 1, 22050, pcm16, music(22050)));
-        ASSERT_TRUE(
-            TestAudio::writeFile(path("mono48k.wav"), 50023, 1, 48000, pcm16, music(48000)));
-        ASSERT_TRUE(TestAudio::writeFile(path("six.wav"), 9001, 6, 48000, pcm16, music(48000)));
+        const auto write = [](const char* name, long frames, int channels, int rate) {
+            ASSERT_TRUE(TestAudio::writeFile(path(name), frames, channels, rate,
+                                             SF_FORMAT_WAV | SF_FORMAT_PCM_16, music(rate)));
+        };
+        write("stereo.wav", kFrames, 2, 44100);
+        write("mono22k.wav", 30011, 1, 22050);
+        write("mono48k.wav", 50023, 1, 48000);
+        write("six.wav", 9001, 6, 48000);
         for (const Encoding& e : kEncodings)
             ASSERT_TRUE(TestAudio::ffmpeg(QStringList{"-i", path(e.source)} + e.args +
                                           QStringList{path(e.file)}))
@@ -142,24 +113,20 @@ class AudioDecoderTest : public EncodedFiles, public ::testing::WithParamInterfa
 TEST_P(AudioDecoderTest, LengthIsExactGaplessAndMatchesTheCommandLineDecoder)
 {
     const Encoding& e = GetParam();
-    int sourceChannels = 0;
-    int sourceRate = 0;
-    const std::vector<float> source =
-        TestAudio::readFile(path(e.source), &sourceChannels, &sourceRate);
+    int channels = 0, rate = 0;
+    const std::vector<float> source = TestAudio::readFile(path(e.source), &channels, &rate);
     const Decoded d = decodeAll(path(e.file));
-    ASSERT_EQ(d.result, 0);
-    EXPECT_EQ(d.channels, sourceChannels);
-    EXPECT_EQ(d.rate, sourceRate);
+    EXPECT_EQ(d.channels, channels);
+    EXPECT_EQ(d.rate, rate);
     EXPECT_EQ(static_cast<std::int64_t>(d.samples.size()), d.total) << "reported vs delivered";
 
     const std::int64_t frames = d.total / d.channels;
-    const std::int64_t sourceFrames = static_cast<std::int64_t>(source.size()) / sourceChannels;
     if (e.frameSize) {
         // Without a gapless tag the encoder's delay and padding stay in.
         EXPECT_EQ(frames % e.frameSize, 0);
-        EXPECT_GT(frames, sourceFrames);
+        EXPECT_GT(frames, static_cast<std::int64_t>(source.size()) / channels);
     } else {
-        EXPECT_EQ(frames, sourceFrames);
+        EXPECT_EQ(frames, static_cast<std::int64_t>(source.size()) / channels);
     }
 
     // The command trims the same way, except that it keeps AAC's end padding
@@ -169,78 +136,64 @@ TEST_P(AudioDecoderTest, LengthIsExactGaplessAndMatchesTheCommandLineDecoder)
         ASSERT_GT(command.size(), d.samples.size());
     else
         ASSERT_EQ(command.size(), d.samples.size());
-    EXPECT_TRUE(bitwiseEqual(d.samples.data(), command.data(), d.samples.size()));
+    EXPECT_TRUE(same(d.samples.data(), command.data(), d.samples.size()));
 
-    if (e.lossless) {
-        ASSERT_EQ(d.samples.size(), source.size());
-        EXPECT_TRUE(bitwiseEqual(d.samples.data(), source.data(), source.size()));
-    } else if (!e.frameSize) {
-        // Lined up with the source to the sample: one frame off in either
-        // direction is far worse (measured: 9x to 1000x).
-        const double aligned = rmsDifference(d.samples, source, 0, d.channels);
-        EXPECT_LT(aligned * 5, rmsDifference(d.samples, source, 1, d.channels)) << e.file;
-        EXPECT_LT(aligned * 5, rmsDifference(source, d.samples, 1, d.channels)) << e.file;
-        // Codec error, leaving out the first 4096 and last 2048 frames, where
-        // the encoders ramp in and out (up to 0.29 there for AAC).
-        ASSERT_EQ(d.samples.size(), source.size());
-        float worst = 0;
-        for (std::size_t i = 4096 * d.channels; i + 2048 * d.channels < source.size(); ++i)
-            worst = std::max(worst, std::fabs(d.samples[i] - source[i]));
-        EXPECT_LT(worst, e.tolerance) << e.file;
+    if (e.frameSize)
+        return;
+    ASSERT_EQ(d.samples.size(), source.size());
+    if (e.tolerance == 0) {
+        EXPECT_TRUE(same(d.samples.data(), source.data(), source.size()));
+        return;
     }
+    // Codec error, leaving out the first 4096 and last 2048 frames, where the
+    // encoders ramp in and out (up to 0.29 there for AAC). Each tolerance is
+    // well below what one frame early or late gives (0.08 and more).
+    float worst = 0;
+    for (std::size_t i = 4096 * d.channels; i + 2048 * d.channels < source.size(); ++i)
+        worst = std::max(worst, std::fabs(d.samples[i] - source[i]));
+    EXPECT_LT(worst, e.tolerance) << e.file;
 }
 
 INSTANTIATE_TEST_SUITE_P(Encodings, AudioDecoderTest, ::testing::ValuesIn(kEncodings),
                          [](const ::testing::TestParamInfo<Encoding>& info) {
-                             QString name = info.param.file;
-                             return name.replace('.', '_').toStdString();
+                             return QString(info.param.file).replace('.', '_').toStdString();
                          });
 
 using AudioDecoderDamageTest = EncodedFiles;
 
-// Copies the first `bytes` of a file (negative: all but that many).
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+    return f.readAll();
+}
+
+// Copies the first `bytes` of a file.
 QString cut(const QString& from, const QString& to, qint64 bytes)
 {
-    QFile f(from);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    const QByteArray all = f.readAll();
-    EXPECT_TRUE(TestAudio::writeBytes(to, all.left(bytes >= 0 ? bytes : all.size() + bytes)));
+    EXPECT_TRUE(TestAudio::writeBytes(to, bytesOf(from).left(bytes)));
     return to;
 }
 
 TEST_F(AudioDecoderDamageTest, FilesThatDoNotOpenReportNothingAndLogTheirName)
 {
-    const QString text = "not audio at all, just some words\n";
-    TestAudio::writeBytes(path("text.wav"), text.toUtf8());
-    TestAudio::writeBytes(path("text.mp3"), text.toUtf8());
+    const QByteArray text = "not audio at all, just some words\n";
+    TestAudio::writeBytes(path("text.wav"), text);
+    TestAudio::writeBytes(path("text.mp3"), text);
     TestAudio::writeBytes(path("empty.mp3"), QByteArray());
     const QStringList bad{
-        path("missing.mp3"),
-        path("text.wav"),
-        path("text.mp3"),
-        path("empty.mp3"),
-        cut(path("tagged.mp3"), path("tiny.mp3"), 7),
-        cut(path("stereo.wav"), path("tiny.wav"), 20),
+        path("missing.mp3"), path("text.wav"), path("text.mp3"), path("empty.mp3"),
+        cut(path("tagged.mp3"), path("tiny.mp3"), 7), cut(path("stereo.wav"), path("tiny.wav"), 20),
         // MP4 written by ffmpeg keeps its index at the end: half a file has none.
-        cut(path("aac.m4a"), path("half.m4a"), QFile(path("aac.m4a")).size() / 2),
-    };
+        cut(path("aac.m4a"), path("half.m4a"), QFile(path("aac.m4a")).size() / 2)};
     for (const QString& file : bad) {
-        AudioDecoder decoder(QFile::encodeName(file).toStdString());
-        EXPECT_NE(decoder.open(), 0) << qPrintable(file);
-        EXPECT_EQ(decoder.getTotalSamples(), 0);
-        EXPECT_EQ(decoder.getChannels(), 0);
-        EXPECT_EQ(decoder.getSampleRate(), 0);
-        float buffer[8] = {5, 5, 5, 5, 5, 5, 5, 5};
-        EXPECT_EQ(decoder.read(8, buffer), 0);
-
         LogCapture::clear();
         AudioFileAudioDecoder reader(file);
         EXPECT_TRUE(LogCapture::contains("Error opening file \"" + file + "\""))
             << qPrintable(file);
-        for (const char* line : {"fileLength: 0", "channels: 0", "samplerate: 0"})
-            EXPECT_TRUE(LogCapture::contains(line)) << line;
         EXPECT_EQ(reader.getLength(), 0u);
         EXPECT_EQ(reader.getSampleRate(), 0);
+        float buffer[8] = {5, 5, 5, 5, 5, 5, 5, 5};
         EXPECT_EQ(reader.read(buffer, 8), 0u);
         EXPECT_EQ(buffer[0], 5.0f) << "buffer of an empty source untouched";
     }
@@ -256,62 +209,34 @@ TEST_F(AudioDecoderDamageTest, CutOffFilesDeliverWhatTheyReportAndTheSamplesBefo
         const qint64 size = QFile(path(name)).size();
         for (qint64 bytes : {size / 2, size - 100}) {
             const Decoded d = decodeAll(cut(path(name), path("cut") + name, bytes));
-            ASSERT_EQ(d.result, 0) << name << " cut to " << bytes;
             EXPECT_EQ(static_cast<std::int64_t>(d.samples.size()), d.total) << name << bytes;
             EXPECT_GT(d.samples.size(), whole.samples.size() / 3) << name << bytes;
             // A cut MP3 has lost its end padding information, so its last frame
             // may run on past the whole file's trimmed end.
             const std::size_t common = std::min(d.samples.size(), whole.samples.size());
-            EXPECT_TRUE(bitwiseEqual(d.samples.data(), whole.samples.data(), common))
-                << name << bytes;
+            EXPECT_TRUE(same(d.samples.data(), whole.samples.data(), common)) << name << bytes;
         }
     }
 }
 
 TEST_F(AudioDecoderDamageTest, ADamagedPacketBecomesSilenceAndTheRestStaysInPlace)
 {
-    for (const char* name : {"source.flac", "alac.m4a"}) {
+    for (const QString name : {"source.flac", "alac.m4a"}) {
         const Decoded whole = decodeAll(path(name));
-        QFile f(path(name));
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        QByteArray bytes = f.readAll();
+        QByteArray bytes = bytesOf(path(name));
         bytes.replace(bytes.size() / 2, 6, QByteArray("\xff\x00\xff\x00\x12\x34", 6));
         ASSERT_TRUE(TestAudio::writeBytes(path("damaged") + name, bytes));
 
         const Decoded d = decodeAll(path("damaged") + name);
-        ASSERT_EQ(d.result, 0);
-        ASSERT_EQ(d.samples.size(), whole.samples.size()) << name;
+        ASSERT_EQ(d.samples.size(), whole.samples.size()) << qPrintable(name);
         // FLAC notices the damage (checksums) and loses the packet; ALAC has
         // no checksum and may decode noise. Either way nothing moves.
-        if (QByteArray(name).endsWith(".flac")) {
+        if (name.endsWith(".flac")) {
             EXPECT_GT(std::count(d.samples.begin(), d.samples.end(), 0.0f), 1000);
         }
-        const std::size_t tail = 8192;
-        EXPECT_TRUE(bitwiseEqual(d.samples.data() + d.samples.size() - tail,
-                                 whole.samples.data() + whole.samples.size() - tail, tail))
-            << name;
-    }
-}
-
-TEST_F(AudioDecoderDamageTest, SeekLandsOnTheExactSampleBothWays)
-{
-    for (const char* name : {"tagged.mp3", "aac.m4a", "six.flac"}) {
-        const Decoded whole = decodeAll(path(name));
-        AudioDecoder decoder(QFile::encodeName(path(name)).toStdString());
-        ASSERT_EQ(decoder.open(), 0);
-        const int ch = decoder.getChannels();
-        std::vector<float> block(600);
-        for (std::int64_t frame : {std::int64_t{7000}, std::int64_t{3}, std::int64_t{4101}}) {
-            decoder.seek(static_cast<int>(frame * ch));
-            EXPECT_EQ(decoder.getPosition(), frame * ch);
-            const int n = decoder.read(static_cast<int>(block.size()) / ch * ch, block.data());
-            ASSERT_GT(n, 0);
-            EXPECT_TRUE(bitwiseEqual(block.data(), whole.samples.data() + frame * ch, n))
-                << name << " at frame " << frame;
-        }
-        decoder.seek(static_cast<int>(whole.total + 1000));
-        EXPECT_EQ(decoder.getPosition(), whole.total);
-        EXPECT_EQ(decoder.read(100 * ch, block.data()), 0);
+        const std::size_t tail = 8192, end = d.samples.size() - tail;
+        EXPECT_TRUE(same(d.samples.data() + end, whole.samples.data() + end, tail))
+            << qPrintable(name);
     }
 }
 
@@ -319,8 +244,7 @@ TEST_F(AudioDecoderDamageTest, NamesOutsideAsciiOpen)
 {
     const QString name = path("Trommel-Schleife üß 日本.mp3");
     ASSERT_TRUE(QFile::copy(path("tagged.mp3"), name));
-    AudioFileAudioDecoder reader(name);
-    EXPECT_EQ(reader.getLength(), 2ul * kFrames);
+    EXPECT_EQ(AudioFileAudioDecoder(name).getLength(), 2ul * kFrames);
 }
 
 } // namespace

@@ -2,49 +2,65 @@
 
 #include "AudioFile.h"
 
-#include <QString>
-
+#include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 
-// An AudioFile that reads through a real reader but holds the reading thread
-// at a gate before each read until the test lets it pass, so that a test can
-// act while a background fill stands at a known chunk. Every read is counted
-// and may be reported to a callback (on the reading thread).
+// An AudioFile that reads through a real reader (which it owns) but holds the
+// reading thread at a gate before each read until the test lets it pass, so
+// that a test can act while a background fill stands at a known chunk.
 class GatedAudioFile : public AudioFile
 {
 public:
-    // Takes ownership of inner. The gate starts closed with no reads allowed
-    // unless openGate is true.
-    explicit GatedAudioFile(AudioFile* inner, bool openGate = false);
-    ~GatedAudioFile() override;
+    explicit GatedAudioFile(AudioFile* inner) : m_inner(inner) {}
 
     // Lets n more reads pass the gate.
-    void allow(int n);
+    void allow(int n)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_allowed += n;
+        m_changed.notify_all();
+    }
     // Lets every read pass from now on.
-    void openGate();
-    // Waits until a read stands at the closed gate; false after timeoutMs.
-    bool waitUntilHeld(int timeoutMs = 10000);
+    void openGate() { allow(1 << 30); }
+    // Waits until a read stands at the gate; false after timeoutMs.
+    bool waitUntilHeld(int timeoutMs = 10000)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_held; });
+    }
     // Reads that have been asked for (also the one held at the gate).
-    int readsStarted() const;
-    // Called on the reading thread as each read starts, with its number (from 0).
-    void setOnRead(std::function<void(int)> onRead);
+    int readsStarted()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_started;
+    }
 
-    unsigned long getLength() override;
-    int getSampleRate() override;
-    unsigned read(float* buffer, unsigned numSamples) override;
-    void seek(unsigned long sample) override;
-    std::uint64_t getPosition() override;
+    unsigned long getLength() override { return m_inner->getLength(); }
+    int getSampleRate() override { return m_inner->getSampleRate(); }
+    void seek(unsigned long sample) override { m_inner->seek(sample); }
+    std::uint64_t getPosition() override { return m_inner->getPosition(); }
+    unsigned read(float* buffer, unsigned numSamples) override
+    {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            ++m_started;
+            m_held = m_allowed == 0;
+            m_changed.notify_all();
+            m_changed.wait(lock, [this] { return m_allowed > 0; });
+            m_held = false;
+            --m_allowed;
+        }
+        return m_inner->read(buffer, numSamples);
+    }
 
 private:
     std::unique_ptr<AudioFile> m_inner;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_changed;
     int m_allowed = 0;
-    bool m_open = false;
     bool m_held = false;
     int m_started = 0;
-    std::function<void(int)> m_onRead;
 };
