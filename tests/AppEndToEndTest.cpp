@@ -56,10 +56,11 @@ template <typename Pass> int pixels(const QImage& image, int top, int bottom, Pa
     return count;
 }
 
-// Waveform green in the slice editing view, the window's middle band.
-int waveformColumns(const QImage& image)
+// Waveform green across (nearly) the whole slice editing view, the window's
+// middle band.
+bool showsLoop(const QImage& image)
 {
-    return columns(image, 3, 8, isGreen);
+    return columns(image, 3, 8, isGreen) >= image.width() * 9 / 10;
 }
 
 // Green in the tool bar under the menu bar; a disabled tool bar's icons are grey.
@@ -76,25 +77,29 @@ bool isPainted(const QImage& image)
            columns(image, 6, 7, [](QRgb p) { return qGray(p) > 20; }) > image.width() / 2;
 }
 
-// Grabs the window until it is painted and shows what `done` waits for, or a
-// minute passed.
-template <typename Done> QImage grabUntil(unsigned long window, Done done)
+// Polls until the condition holds or a minute passed; whether it holds.
+template <typename Condition> bool waitFor(Condition condition)
 {
     QElapsedTimer timer;
     timer.start();
-    QImage shot;
-    do {
-        shot = QImage::fromData(grabWindowPng(window), "PNG");
-        if (!shot.isNull() && isPainted(shot) && done(shot))
-            break;
+    while (!condition()) {
+        if (timer.elapsed() > 60000)
+            return false;
         QThread::msleep(200);
-    } while (timer.elapsed() < 60000);
-    return shot;
+    }
+    return true;
 }
 
-bool loaded(const QImage& shot)
+// The window's pixels once it is painted and shows what `done` waits for (or
+// after a minute).
+QImage grab(unsigned long window, bool (*done)(const QImage&) = nullptr)
 {
-    return waveformColumns(shot) >= shot.width() * 9 / 10;
+    QImage shot;
+    waitFor([&] {
+        shot = QImage::fromData(grabWindowPng(window), "PNG");
+        return !shot.isNull() && isPainted(shot) && (!done || done(shot));
+    });
+    return shot;
 }
 
 class AppEndToEndTest : public ::testing::Test
@@ -163,13 +168,6 @@ protected:
         return window;
     }
 
-    // Waits for the program to end; true when it ended by itself with status 0.
-    bool finishes()
-    {
-        return m_process->waitForFinished(120000) &&
-               m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0;
-    }
-
     std::string log() const
     {
         QFile file(m_dir + "/stderr.log");
@@ -179,6 +177,15 @@ protected:
     int logCount(const QString& fragment) const
     {
         return QString::fromStdString(log()).count(fragment);
+    }
+
+    // The program ended by itself with status 0, having saved the settings once.
+    void expectEndedSavingOnce()
+    {
+        EXPECT_TRUE(m_process->waitForFinished(120000) &&
+                    m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0)
+            << log();
+        EXPECT_EQ(logCount("Saving settings"), 1) << log();
     }
 
     // Whether the captured output holds a sample that is not zero between the
@@ -218,8 +225,8 @@ TEST_F(AppEndToEndTest, StartedWithALoopItShowsItAndTheDigitOnePlaysIt)
     const unsigned long window = start({loop});
     ASSERT_NE(window, 0u);
     // The waveform fills the view once the background fill is done.
-    const QImage shot = grabUntil(window, loaded);
-    EXPECT_TRUE(loaded(shot));
+    const QImage shot = grab(window, showsLoop);
+    EXPECT_TRUE(showsLoop(shot));
     EXPECT_GE(toolBarGreen(shot), 50);
 
     // Nothing plays by itself (the latest output is silence); the digit 1
@@ -228,17 +235,11 @@ TEST_F(AppEndToEndTest, StartedWithALoopItShowsItAndTheDigitOnePlaysIt)
     ASSERT_GT(before, 0);
     EXPECT_FALSE(soundsBetween(qMax<qint64>(0, before - (8 << 20)), before));
     ASSERT_TRUE(pressKeys(window, "1"));
-    QElapsedTimer timer;
-    timer.start();
-    bool sounded = false;
-    while (!(sounded = soundsBetween(before, QFileInfo(m_raw).size())) && timer.elapsed() < 60000)
-        QThread::msleep(200);
-    EXPECT_TRUE(sounded);
+    EXPECT_TRUE(waitFor([&] { return soundsBetween(before, QFileInfo(m_raw).size()); }));
     QFile::remove(m_raw);
 
     ASSERT_TRUE(pressKeys(window, "ctrl+q"));
-    EXPECT_TRUE(finishes()) << log();
-    EXPECT_EQ(logCount("Saving settings"), 1) << log();
+    expectEndedSavingOnce();
     EXPECT_EQ(logCount("app.exec() finished"), 0);
 }
 
@@ -257,12 +258,11 @@ TEST_F(AppEndToEndTest, ClosingTheWindowSavesTheSettingsOnce)
     }
     const unsigned long window = start({loop});
     ASSERT_NE(window, 0u);
-    EXPECT_TRUE(loaded(grabUntil(window, loaded)));
+    EXPECT_TRUE(showsLoop(grab(window, showsLoop)));
     EXPECT_EQ(QFileInfo(m_settings).lastModified(), old);
 
     ASSERT_TRUE(requestClose(window));
-    EXPECT_TRUE(finishes()) << log();
-    EXPECT_EQ(logCount("Saving settings"), 1) << log();
+    expectEndedSavingOnce();
     EXPECT_GT(QFileInfo(m_settings).lastModified(), old);
 }
 
@@ -275,12 +275,11 @@ TEST_F(AppEndToEndTest, TheApplicationsQuitSavesTheSettingsOnce)
     const unsigned long window = start({});
     ASSERT_NE(window, 0u);
     // Painted: the event loop runs, and with it the signal handling.
-    EXPECT_TRUE(isPainted(grabUntil(window, [](const QImage&) { return true; })));
+    EXPECT_TRUE(isPainted(grab(window)));
 
     // A termination request (a session ending) quits through the event loop.
     m_process->terminate();
-    EXPECT_TRUE(finishes()) << log();
-    EXPECT_EQ(logCount("Saving settings"), 1) << log();
+    expectEndedSavingOnce();
     EXPECT_EQ(logCount("app.exec() finished"), 1);
 }
 
@@ -292,21 +291,16 @@ TEST_F(AppEndToEndTest, ANonAudioArgumentShowsTheErrorBoxAndNoLoop)
     ASSERT_NE(window, 0u);
     const unsigned long box = findWindow(m_process->processId(), "Error");
     ASSERT_NE(box, 0u);
-    const QImage shot = grabUntil(window, [](const QImage&) { return true; });
+    const QImage shot = grab(window);
     EXPECT_TRUE(isPainted(shot));
     EXPECT_LE(toolBarGreen(shot), 2);
-    EXPECT_LT(waveformColumns(shot), shot.width() / 2);
+    EXPECT_LT(columns(shot, 3, 8, isGreen), shot.width() / 2);
 
     ASSERT_TRUE(pressKeys(box, "Return"));
-    QElapsedTimer timer;
-    timer.start();
-    while (windowExists(m_process->processId(), "Error") && timer.elapsed() < 60000)
-        QThread::msleep(100);
-    EXPECT_FALSE(windowExists(m_process->processId(), "Error"));
-    EXPECT_LE(toolBarGreen(grabUntil(window, [](const QImage&) { return true; })), 2);
+    EXPECT_TRUE(waitFor([&] { return !windowExists(m_process->processId(), "Error"); }));
+    EXPECT_LE(toolBarGreen(grab(window)), 2);
     ASSERT_TRUE(pressKeys(window, "ctrl+q"));
-    EXPECT_TRUE(finishes()) << log();
-    EXPECT_EQ(logCount("Saving settings"), 1) << log();
+    expectEndedSavingOnce();
 }
 
 } // namespace

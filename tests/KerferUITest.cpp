@@ -1,10 +1,18 @@
 #include "KerferUI.h"
 
 #include "AboutUI.h"
+#include "AdvancedSlicingUI.h"
+#include "AudioOutputDevice.h"
+#include "BankSampler.h"
 #include "EngineTestSupport.h"
 #include "Kerfer.h"
+#include "LogCapture.h"
+#include "MidiInputDevice.h"
+#include "PreferencesUI.h"
+#include "SampleLibraryBrowser.h"
 #include "SampleRendererKerfer.h"
 #include "SampleRendererZoombar.h"
+#include "SamplerPadWidget.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
@@ -15,9 +23,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QDirModel>
+#include <QDockWidget>
 #include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTextBrowser>
@@ -28,40 +41,52 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <memory>
 #include <utility>
 
 using namespace EngineTestSupport;
 using namespace SliceTestSupport;
+using Points = QList<unsigned long>;
 
 namespace {
 
-QByteArray bytes(const QString& path)
+// Four quarters of a sine at amplitudes 0.1 to 0.4: the level of what plays
+// tells which slice it is.
+float quarters(long frame, int)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    const float amplitude = 0.1f * float(frame / (ViewTest::kFrames / 4) + 1);
+    return amplitude * float(std::sin(2.0 * M_PI * 441.0 * double(frame) / 44100.0));
 }
+
+const char* const kSlicingKeys[] = {"Tempo", "Interval", "TimeSigNumer", "TimeSigDenom",
+                                    "SliceByBeats"};
 
 class KerferUITest : public ::testing::Test
 {
 protected:
+    // No sound card here: ALSA's default device is a file plugin over the null
+    // device, so the preferences have a device to list and to open.
+    static void SetUpTestSuite()
+    {
+        const QString dir = TestAudio::scratchDir("alsa");
+        s_raw = dir + "/out.raw";
+        ASSERT_TRUE(TestAudio::writeBytes(
+            dir + "/asound.conf",
+            QString("pcm.!default { type file; slave.pcm \"null\"; file \"%1\"; "
+                    "format \"raw\" }\n")
+                .arg(s_raw)
+                .toUtf8()));
+        qputenv("ALSA_CONFIG_PATH",
+                QFile::encodeName("/usr/share/alsa/alsa.conf:" + dir + "/asound.conf"));
+    }
+
     void SetUp() override
     {
         m_dir = TestAudio::scratchDir(ViewTest::testName());
         // No audio device that exists: nothing renders behind the test's back.
         useFreshSettings(m_dir + "/data", silentDevices());
-        m_window = std::make_unique<KerferUI>();
-        m_window->setFileDialogFunction([this](KerferUI::FileDialog, const QString&,
-                                               const QString& directory, const QString&,
-                                               QString* selectedFilter) {
-            m_asked.append(directory);
-            if (selectedFilter)
-                *selectedFilter = m_answerFilter;
-            return m_answer;
-        });
-        m_window->setExitFunction([] {});
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-        ViewTest::keepGlDriverLoaded();
+        open();
 
         // Message boxes are answered as soon as they are up.
         m_boxTimer.setInterval(10);
@@ -79,10 +104,30 @@ protected:
         m_boxTimer.stop();
         m_window.reset();
         Settings::resetInstanceForTests();
+        QFile::remove(s_raw);
+    }
+
+    void open()
+    {
+        m_window = std::make_unique<KerferUI>();
+        m_window->setFileDialogFunction([this](KerferUI::FileDialog kind, const QString&,
+                                               const QString& directory, const QString&,
+                                               QString* selectedFilter) {
+            m_kinds.append(kind);
+            m_asked.append(directory);
+            if (selectedFilter)
+                *selectedFilter = m_answerFilter;
+            return m_answer;
+        });
+        m_window->setExitFunction([] {});
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        ViewTest::keepGlDriverLoaded();
     }
 
     const Ui_TamberloMainWindow& ui() const { return m_window->getUi(); }
-    Kerfer* kerfer() const { return m_window->getEngine()->getKerfer(); }
+    SliceEngine* engine() const { return m_window->getEngine(); }
+    Kerfer* kerfer() const { return engine()->getKerfer(); }
+    static QString setting(const QString& key) { return Settings::instance()->getSetting(key); }
 
     QString loadLoop(long frames = 88200)
     {
@@ -92,11 +137,12 @@ protected:
         return path;
     }
 
-    void key(int key)
+    // Whether the window took the key.
+    bool key(int key)
     {
         QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &event);
-        m_lastKeyAccepted = event.isAccepted();
+        return event.isAccepted();
     }
 
     // Whether the drag entering and the drop were accepted.
@@ -127,15 +173,75 @@ protected:
                     .contains(!enabled);
     }
 
+    QDockWidget* dock(const char* name) { return m_window->findChild<QDockWidget*>(name); }
+    QString padName(int pad)
+    {
+        return m_window->getPadWidgets().at(pad)->findChild<QLabel*>("labelName")->text();
+    }
+
+    // The loudest sample the engine renders next.
+    float peak()
+    {
+        std::vector<float> buffer(4096);
+        float p = 0.0f;
+        for (int i = 0; i < 8; ++i) {
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
+            engine()->render(buffer.data(), buffer.size());
+            for (float s : buffer)
+                p = std::max(p, std::fabs(s));
+        }
+        return p;
+    }
+
+    // Right-clicks the slice editing view at x and picks the pad from "Send Slice to Pad".
+    void sendToPad(int x, int pad)
+    {
+        ViewTest::press(m_window->getKerferRenderer(), QPoint(x, 50), Qt::RightButton);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        for (QAction* action : menu->actions())
+            if (action->text() == "Send Slice to Pad")
+                action->menu()->actions().at(pad)->trigger();
+        menu->hide();
+    }
+
+    // The advanced slicing values, tempo|interval|numerator|denominator|by
+    // beats, as stored and as the dialog shows them.
+    static QString slicingStored()
+    {
+        QStringList values;
+        for (const char* key : kSlicingKeys)
+            values << setting(QString("AdvancedSlicing") + key);
+        return values.join('|');
+    }
+    static void storeSlicing(const QString& values)
+    {
+        for (int i = 0; i < 5; ++i)
+            Settings::instance()->setSetting(QString("AdvancedSlicing") + kSlicingKeys[i],
+                                             values.section('|', i, i));
+    }
+    static QString slicingShown(const Ui_DialogAdvancedSlicing& ui)
+    {
+        return QStringList{QString::number(ui.doubleSpinBoxTempo->value()),
+                           QString::number(ui.doubleSpinBoxInterval->value()),
+                           QString::number(ui.spinBoxTimeSigNumer->value()),
+                           QString::number(ui.spinBoxTimeSigDenom->value()),
+                           ui.radioButtonBeats->isChecked() ? "1" : "0"}
+            .join('|');
+    }
+
+    static QString s_raw;
     QString m_dir;
     std::unique_ptr<KerferUI> m_window;
+    QList<KerferUI::FileDialog> m_kinds;
     QStringList m_asked; // the folders the file dialogs opened at
     QString m_answer;
     QString m_answerFilter;
     QTimer m_boxTimer;
     QStringList m_boxes;
-    bool m_lastKeyAccepted = false;
 };
+
+QString KerferUITest::s_raw;
 
 TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoaded)
 {
@@ -208,8 +314,7 @@ TEST_F(KerferUITest, DigitKeysPlayTheSlicesThatExistAndThePlayButtonFollows)
     QSignalSpy toggled(ui().actionPlay, &QAction::toggled);
 
     // No slice points: 1 is the whole loop, 2 does not exist.
-    key(Qt::Key_2);
-    EXPECT_TRUE(m_lastKeyAccepted);
+    EXPECT_TRUE(key(Qt::Key_2));
     EXPECT_FALSE(loop->isPlaying());
     key(Qt::Key_1);
     EXPECT_TRUE(loop->isPlaying());
@@ -233,35 +338,23 @@ TEST_F(KerferUITest, DigitKeysPlayTheSlicesThatExistAndThePlayButtonFollows)
     key(Qt::Key_9);
     EXPECT_EQ(loop->getPlayPos(), 8 * 11025u);
 
-    for (int other : {Qt::Key_0, Qt::Key_A}) {
-        key(other);
-        EXPECT_FALSE(m_lastKeyAccepted) << other;
-    }
+    for (int other : {Qt::Key_0, Qt::Key_A})
+        EXPECT_FALSE(key(other)) << other;
 }
 
 TEST_F(KerferUITest, SavedMessagesFitTheStatusBar)
 {
     // Up to 40 characters the path shows whole; beyond, the folder is cut to 32.
-    const struct
-    {
-        const char* folder;
-        const char* file;
-        const char* shown;
-    } cases[] = {
-        {"/home/someone/loops/kit/session", "kit1.wav", "/home/someone/loops/kit/session/kit1.wav"},
-        {"/home/someone/loops/kit/sessions", "kit1.wav",
-         "/home/someone/loops/kit/sessions../kit1.wav"},
-        {"/a/much/longer/folder/name/that/goes/on/and/on", "x.wav",
-         "/a/much/longer/folder/name/that/../x.wav"},
-    };
-    for (const auto& c : cases) {
-        emit m_window->exportSuccessful(c.folder, c.file);
-        EXPECT_EQ(m_window->statusBar()->currentMessage().toStdString(),
-                  std::string(c.shown) + " successfully saved.");
-    }
+    EXPECT_EQ(KerferUI::savedMessage("/home/someone/loops/kit/session", "kit1.wav").toStdString(),
+              "/home/someone/loops/kit/session/kit1.wav successfully saved.");
+    EXPECT_EQ(KerferUI::savedMessage("/home/someone/loops/kit/sessions", "kit1.wav").toStdString(),
+              "/home/someone/loops/kit/sessions../kit1.wav successfully saved.");
+    emit m_window->exportSuccessful("/a/much/longer/folder/name/that/goes/on/and/on", "x.wav");
+    EXPECT_EQ(m_window->statusBar()->currentMessage().toStdString(),
+              "/a/much/longer/folder/name/that/../x.wav successfully saved.");
 }
 
-TEST_F(KerferUITest, SaveSlicesWritesNumberedFilesBesideTheChosenName)
+TEST_F(KerferUITest, SlicesAreSavedBesideTheChosenNameAndQuickExportNeverOverwrites)
 {
     loadLoop(88200);
     ui().actionSlice4->trigger();
@@ -270,7 +363,8 @@ TEST_F(KerferUITest, SaveSlicesWritesNumberedFilesBesideTheChosenName)
     EXPECT_EQ(m_asked, QStringList{m_dir + "/loop.wav"});
     EXPECT_EQ(reported.count(), 0);
 
-    // A name without suffix takes the chosen filter's.
+    // A name without suffix takes the chosen filter's; the next dialog starts
+    // in its folder.
     QDir().mkpath(m_dir + "/out");
     m_answer = m_dir + "/out/kit";
     m_answerFilter = "AIFF files (*.aif *.aiff)";
@@ -283,25 +377,18 @@ TEST_F(KerferUITest, SaveSlicesWritesNumberedFilesBesideTheChosenName)
         EXPECT_EQ(file.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16) << n;
         EXPECT_EQ(file.frames, 22050) << n;
     }
-
-    // The next dialog starts in that folder.
     m_answer.clear();
     m_window->slotExportSlicesToDisk();
     EXPECT_EQ(m_asked.last(), m_dir + "/out/loop.wav");
-}
 
-TEST_F(KerferUITest, QuickExportNeverOverwritesAnEarlierExport)
-{
-    loadLoop(88200);
-    ui().actionSlice4->trigger();
-    QSignalSpy reported(m_window.get(), &KerferUI::exportSuccessful);
+    // Quick Export asks nothing, and the next one goes to a new folder (past
+    // a plain file in the way).
+    reported.clear();
     ui().actionQuickExport->trigger();
     ASSERT_EQ(reported.count(), 4);
     EXPECT_EQ(reported[0], QVariantList({m_dir + "/loop", "loop_1.wav"}));
-    const QByteArray first = bytes(m_dir + "/loop/loop_1.wav");
-    ASSERT_FALSE(first.isEmpty());
-
-    // The next export goes to a new folder, past a plain file in the way.
+    const std::vector<float> first = readWritten(m_dir + "/loop/loop_1.wav").samples;
+    ASSERT_EQ(first.size(), 44100u);
     ASSERT_TRUE(TestAudio::writeBytes(m_dir + "/loop 2", "not a folder"));
     ui().actionSlice8->trigger();
     ui().actionQuickExport->trigger();
@@ -309,8 +396,8 @@ TEST_F(KerferUITest, QuickExportNeverOverwritesAnEarlierExport)
     EXPECT_EQ(reported[4], QVariantList({m_dir + "/loop 3", "loop_1.wav"}));
     EXPECT_TRUE(QFile::exists(m_dir + "/loop 3/loop_8.wav"));
     EXPECT_FALSE(QFile::exists(m_dir + "/loop/loop_5.wav"));
-    EXPECT_EQ(bytes(m_dir + "/loop/loop_1.wav"), first);
-    EXPECT_TRUE(m_asked.isEmpty());
+    EXPECT_EQ(readWritten(m_dir + "/loop/loop_1.wav").samples, first);
+    EXPECT_EQ(m_asked.size(), 3);
 }
 
 TEST_F(KerferUITest, ExportLoopWritesTheLoopFromItsStart)
@@ -351,6 +438,176 @@ TEST_F(KerferUITest, TheAboutBoxNamesTheLibrariesAndTheLicence)
                              "LICENSE", "GNU GPL version 3"})
         EXPECT_TRUE(text.contains(name)) << name;
     about->reject();
+}
+
+TEST_F(KerferUITest, PanelsStartHiddenAndTheShownOnesAreRemembered)
+{
+    ASSERT_EQ(m_window->getDockPanels().size(), 3);
+    for (QDockWidget* panel : m_window->getDockPanels())
+        EXPECT_FALSE(panel->isVisible()) << panel->objectName().toStdString();
+
+    dock("dockPads")->toggleViewAction()->trigger();
+    dock("dockLoopers")->toggleViewAction()->trigger();
+    EXPECT_TRUE(dock("dockPads")->isVisible());
+    EXPECT_EQ(setting("VisibleDockPanels"), "dockPads,dockLoopers");
+
+    // Closing the window is no choice to hide them.
+    m_window.reset();
+    EXPECT_EQ(setting("VisibleDockPanels"), "dockPads,dockLoopers");
+    open();
+    EXPECT_TRUE(dock("dockPads")->isVisible());
+    EXPECT_TRUE(dock("dockLoopers")->isVisible());
+    EXPECT_FALSE(dock("dockSampleLibrary")->isVisible());
+    EXPECT_TRUE(dock("dockPads")->toggleViewAction()->isChecked());
+    EXPECT_FALSE(dock("dockSampleLibrary")->toggleViewAction()->isChecked());
+}
+
+TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
+{
+    m_window->slotLoadAudioFile(ViewTest::writeLoop(m_dir, quarters));
+    ViewTest::waitForFill(kerfer()->getLoop());
+    ui().actionSlice4->trigger();
+    const int w = m_window->getKerferRenderer()->width();
+
+    sendToPad(w * 5 / 8, 3); // inside the third slice
+    const QString pads = QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads";
+    BankSampler* bank = engine()->getBankSampler();
+    ASSERT_TRUE(bank->hasSample(3));
+    const QSharedPointer<Slice> sample = bank->getSample(3);
+    EXPECT_EQ(sample->getFilename(), pads + "/loop_3.wav");
+    EXPECT_EQ(sample->getLength(), ViewTest::kLength / 4);
+    EXPECT_EQ(padName(3), "loop_3");
+    ViewTest::waitForFill(sample);
+    EXPECT_LT(peak(), 1e-6f);
+
+    // Note on 39 on channel 1, decoded as the MIDI input decodes it.
+    MidiInputDevice midi(bank, engine()->getLoopingSamplerBank());
+    const PmEvent note{Pm_Message(0x90, 39, 100), 0};
+    midi.handleEvents(&note, 1);
+    EXPECT_TRUE(sample->isPlaying());
+    EXPECT_NEAR(peak(), 0.3f, 0.03f);
+
+    // The same slice again takes a new name: the first file stays the pad's.
+    sendToPad(w * 5 / 8, 4);
+    EXPECT_EQ(bank->getSample(4)->getFilename(), pads + "/loop_3-2.wav");
+    EXPECT_TRUE(QFileInfo::exists(pads + "/loop_3.wav"));
+
+    // A new project empties the pads, and their widgets show it.
+    ui().actionNewProject->trigger();
+    EXPECT_FALSE(bank->hasSample(3));
+    EXPECT_EQ(padName(3), "Empty");
+}
+
+TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)
+{
+    const QString library = m_dir + "/library";
+    QDir().mkpath(library + "/kits");
+    ASSERT_TRUE(TestAudio::writeFile(library + "/tone.wav", 22050, 2, 44100,
+                                     SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                                     TestAudio::sine(441.0, 44100)));
+    ASSERT_TRUE(TestAudio::writeBytes(library + "/notes.txt", "not audio"));
+
+    QAction* choose = m_window->findChild<QMenu*>("menuWindow")->actions().last();
+    choose->trigger(); // cancelled
+    EXPECT_EQ(m_kinds, QList<KerferUI::FileDialog>{KerferUI::FileDialog::Directory});
+    EXPECT_TRUE(setting("SampleLibPath").isNull());
+    m_answer = library;
+    choose->trigger();
+    EXPECT_EQ(setting("SampleLibPath"), library);
+    EXPECT_TRUE(dock("dockSampleLibrary")->isVisible());
+    SampleLibraryBrowser* browser = m_window->getLibraryBrowser();
+    auto* model = qobject_cast<QDirModel*>(browser->model());
+    EXPECT_EQ(model->filePath(browser->rootIndex()), library);
+
+    for (const char* name : {"kits", "notes.txt"}) {
+        browser->selectSample(model->index(library + "/" + name));
+        EXPECT_LT(peak(), 1e-6f) << name;
+    }
+    browser->selectSample(model->index(library + "/tone.wav"));
+    EXPECT_NEAR(peak(), 0.5f, 0.02f);
+}
+
+TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChosen)
+{
+    EXPECT_EQ(slicingShown(AdvancedSlicingUI(m_window.get(), kerfer()).getUi()), "120|4|4|4|1");
+    // Unreadable or out of range: the default, or clamped. No loop: nothing to
+    // slice, the values are stored all the same.
+    storeSlicing("fast|0.01||400|x");
+    {
+        AdvancedSlicingUI dialog(m_window.get(), kerfer());
+        EXPECT_EQ(slicingShown(dialog.getUi()), "120|0.25|4|99|1");
+        dialog.accept();
+        EXPECT_EQ(slicingStored(), "120|0.25|4|99|1");
+    }
+
+    loadLoop(352800); // four seconds: 705600 samples
+    storeSlicing("90.5|2.5|3|8|0");
+    {
+        AdvancedSlicingUI dialog(m_window.get(), kerfer());
+        const Ui_DialogAdvancedSlicing& ui = dialog.getUi();
+        EXPECT_EQ(slicingShown(ui), "90.5|2.5|3|8|0");
+        EXPECT_EQ(ui.labelSlicingAction->text(), "Slicing every 2.5 bars.");
+        // 1 bar of 6 beats at 120: 264600 samples, the denominator aside.
+        ui.doubleSpinBoxTempo->setValue(120.0);
+        ui.doubleSpinBoxInterval->setValue(1.0);
+        ui.spinBoxTimeSigNumer->setValue(6);
+        ui.spinBoxTimeSigDenom->setValue(16);
+        ui.buttonBox->button(QDialogButtonBox::Ok)->click();
+        EXPECT_EQ(kerfer()->getSlicePoints(), Points({264600, 529200}));
+        EXPECT_EQ(slicingStored(), "120|1|6|16|0");
+    }
+    {
+        AdvancedSlicingUI dialog(m_window.get(), kerfer());
+        const Ui_DialogAdvancedSlicing& ui = dialog.getUi();
+        EXPECT_EQ(slicingShown(ui), "120|1|6|16|0");
+        ui.radioButtonBeats->setChecked(true);
+        ui.doubleSpinBoxInterval->setValue(2.0);
+        EXPECT_EQ(ui.labelSlicingAction->text(), "Slicing every 2 beats.");
+        dialog.accept();
+        EXPECT_EQ(kerfer()->getSlicePoints(),
+                  Points({88200, 176400, 264600, 352800, 441000, 529200, 617400}));
+        EXPECT_EQ(slicingStored(), "120|2|6|16|1");
+    }
+    {
+        AdvancedSlicingUI dialog(m_window.get(), kerfer());
+        dialog.getUi().doubleSpinBoxTempo->setValue(60.0);
+        dialog.getUi().buttonBox->button(QDialogButtonBox::Cancel)->click();
+    }
+    EXPECT_EQ(kerfer()->getSlicePoints().size(), 7);
+    EXPECT_EQ(slicingStored(), "120|2|6|16|1");
+}
+
+TEST_F(KerferUITest, PreferencesShowAndStoreABufferSizeThePreviewTakes)
+{
+    auto shown = [this] {
+        return PreferencesUI(m_window.get(), engine()).getUi().spinBoxBufferSize->value();
+    };
+    EXPECT_EQ(shown(), 2048);
+    // 4096 is the most the preview takes in one piece.
+    for (const auto& [stored, expected] : {std::pair("0", 2048), std::pair("big", 2048),
+                                           std::pair("512", 512), std::pair("8192", 4096)}) {
+        Settings::instance()->setSetting("AudioDeviceBufferSize", stored);
+        EXPECT_EQ(shown(), expected) << stored;
+    }
+
+    // OK stores what is shown and reopens the output with it. A stored device
+    // that is not there selects the first one listed.
+    const QStringList devices = AudioOutputDevice::getDeviceList();
+    ASSERT_FALSE(devices.isEmpty());
+    EXPECT_EQ(PreferencesUI(m_window.get(), engine()).getUi().comboBoxAudioDevice->currentIndex(),
+              0);
+    Settings::instance()->setSetting("AudioDevice", devices.last());
+    LogCapture::clear();
+    PreferencesUI dialog(m_window.get(), engine());
+    EXPECT_EQ(dialog.getUi().comboBoxAudioDevice->currentText(), devices.last());
+    dialog.show();
+    dialog.getUi().buttonBox->button(QDialogButtonBox::Ok)->click();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(setting("AudioDeviceBufferSize"), "4096");
+    EXPECT_EQ(setting("AudioDevice"), devices.last());
+    EXPECT_TRUE(
+        LogCapture::containsAll({"AudioDevice: Parsed devId", devices.last().section('.', 0, 0)}));
+    EXPECT_TRUE(LogCapture::containsAll({"iFramesPerBuffer:", "2048"}));
 }
 
 } // namespace
