@@ -297,7 +297,7 @@ TEST_F(AppEndToEndTest, ANonAudioArgumentShowsTheErrorBoxAndNoLoop)
     EXPECT_LT(columns(shot, 3, 8, isGreen), shot.width() / 2);
 
     ASSERT_TRUE(pressKeys(box, "Return"));
-    EXPECT_TRUE(waitFor([&] { return !windowExists(m_process->processId(), "Error"); }));
+    EXPECT_TRUE(waitFor([&] { return !findWindow(m_process->processId(), "Error", 0); }));
     EXPECT_LE(toolBarGreen(grab(window)), 2);
     ASSERT_TRUE(pressKeys(window, "ctrl+q"));
     expectEndedSavingOnce();

@@ -25,16 +25,15 @@ bool run(const QString& program, const QStringList& arguments, QByteArray* outpu
     return ok;
 }
 
-QList<QByteArray> windowsOf(qint64 pid, const QString& title)
+// The first visible window of process pid titled exactly title; 0 for none.
+unsigned long windowOf(qint64 pid, const QString& title)
 {
     QByteArray ids;
     run("xdotool",
         {"search", "--all", "--onlyvisible", "--pid", QString::number(pid), "--name",
          "^" + title + "$"},
         &ids);
-    QList<QByteArray> list = ids.split('\n');
-    list.removeAll(QByteArray());
-    return list;
+    return ids.split('\n').first().toULong();
 }
 
 } // namespace
@@ -77,18 +76,10 @@ unsigned long findWindow(qint64 pid, const QString& title, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    do {
-        const QList<QByteArray> ids = windowsOf(pid, title);
-        if (!ids.isEmpty())
-            return ids.first().toULong();
+    unsigned long window = 0;
+    while (!(window = windowOf(pid, title)) && timer.elapsed() < timeoutMs)
         QThread::msleep(100);
-    } while (timer.elapsed() < timeoutMs);
-    return 0;
-}
-
-bool windowExists(qint64 pid, const QString& title)
-{
-    return !windowsOf(pid, title).isEmpty();
+    return window;
 }
 
 bool pressKeys(unsigned long window, const QString& keys)

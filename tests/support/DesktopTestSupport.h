@@ -24,9 +24,8 @@ private:
 };
 
 // The visible window of process pid titled exactly title, or 0 when none
-// appears within timeoutMs.
+// appears within timeoutMs (0: looks once).
 unsigned long findWindow(qint64 pid, const QString& title, int timeoutMs = 60000);
-bool windowExists(qint64 pid, const QString& title);
 // Focuses the window and types the keys (xdotool names: "1", "ctrl+q", "Return").
 bool pressKeys(unsigned long window, const QString& keys);
 // The window's pixels as PNG; empty on failure.
