@@ -49,6 +49,12 @@ using namespace EngineTestSupport;
 using namespace SliceTestSupport;
 using Points = QList<unsigned long>;
 
+// Readable failures for text comparisons.
+void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace {
 
 // Four quarters of a sine at amplitudes 0.1 to 0.4: the level of what plays
