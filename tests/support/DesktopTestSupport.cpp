@@ -11,15 +11,32 @@
 
 namespace DesktopTestSupport {
 
-QString run(const QString& program, const QStringList& arguments, int timeoutMs)
+namespace {
+
+// Runs a command; false unless it ends with status 0.
+bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
 {
     QProcess process;
     process.start(program, arguments);
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return QString();
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
+    const bool ok = process.waitForFinished(20000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return ok;
 }
+
+// The first visible window of process pid titled exactly title; 0 for none.
+unsigned long windowOf(qint64 pid, const QString& title)
+{
+    QByteArray ids;
+    run("xdotool",
+        {"search", "--all", "--onlyvisible", "--pid", QString::number(pid), "--name",
+         "^" + title + "$"},
+        &ids);
+    return ids.split('\n').first().toULong();
+}
+
+} // namespace
 
 bool PrivateDisplay::start()
 {
@@ -38,15 +55,14 @@ bool PrivateDisplay::start()
     const int display = number.trimmed().toInt(&ok);
     if (!ok)
         return false;
-    m_name = QStringLiteral(":%1").arg(display);
     m_previousDisplay = qgetenv("DISPLAY");
-    qputenv("DISPLAY", m_name.toLocal8Bit());
-    return true;
+    qputenv("DISPLAY", QByteArray(":") + QByteArray::number(display));
+    return m_started = true;
 }
 
 PrivateDisplay::~PrivateDisplay()
 {
-    if (!m_name.isEmpty())
+    if (m_started)
         qputenv("DISPLAY", m_previousDisplay);
     if (m_server.state() != QProcess::NotRunning) {
         m_server.terminate();
@@ -56,54 +72,26 @@ PrivateDisplay::~PrivateDisplay()
     }
 }
 
-namespace {
-
-QStringList windowsOf(qint64 pid, const QString& title)
-{
-    return run("xdotool", {"search", "--all", "--onlyvisible", "--pid", QString::number(pid),
-                           "--name", "^" + title + "$"})
-        .split('\n', Qt::SkipEmptyParts);
-}
-
-} // namespace
-
 unsigned long findWindow(qint64 pid, const QString& title, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    do {
-        const QStringList ids = windowsOf(pid, title);
-        if (!ids.isEmpty())
-            return ids.first().toULong();
+    unsigned long window = 0;
+    while (!(window = windowOf(pid, title)) && timer.elapsed() < timeoutMs)
         QThread::msleep(100);
-    } while (timer.elapsed() < timeoutMs);
-    return 0;
-}
-
-bool windowExists(qint64 pid, const QString& title)
-{
-    return !windowsOf(pid, title).isEmpty();
+    return window;
 }
 
 bool pressKeys(unsigned long window, const QString& keys)
 {
-    const QString id = QString::number(window);
-    QProcess focus;
-    focus.start("xdotool", {"windowfocus", "--sync", id});
-    if (!focus.waitForFinished(10000) || focus.exitCode() != 0)
-        return false;
-    QProcess key;
-    key.start("xdotool", {"key", "--clearmodifiers", keys});
-    return key.waitForFinished(10000) && key.exitCode() == 0;
+    return run("xdotool", {"windowfocus", "--sync", QString::number(window)}) &&
+           run("xdotool", {"key", "--clearmodifiers", keys});
 }
 
 QByteArray grabWindowPng(unsigned long window)
 {
-    QProcess import;
-    import.start("import", {"-window", QString::number(window), "png:-"});
-    if (!import.waitForFinished(20000) || import.exitCode() != 0)
-        return QByteArray();
-    return import.readAllStandardOutput();
+    QByteArray png;
+    return run("import", {"-window", QString::number(window), "png:-"}, &png) ? png : QByteArray();
 }
 
 bool requestClose(unsigned long window)
@@ -113,29 +101,25 @@ bool requestClose(unsigned long window)
     void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
     if (!xlib)
         return false;
-    auto openDisplay = reinterpret_cast<Display* (*)(const char*)>(dlsym(xlib, "XOpenDisplay"));
-    auto internAtom =
-        reinterpret_cast<Atom (*)(Display*, const char*, Bool)>(dlsym(xlib, "XInternAtom"));
-    auto sendEvent = reinterpret_cast<Status (*)(Display*, Window, Bool, long, XEvent*)>(
-        dlsym(xlib, "XSendEvent"));
-    auto flush = reinterpret_cast<int (*)(Display*)>(dlsym(xlib, "XFlush"));
-    auto closeDisplay = reinterpret_cast<int (*)(Display*)>(dlsym(xlib, "XCloseDisplay"));
-    bool sent = false;
-    if (openDisplay && internAtom && sendEvent && flush && closeDisplay) {
-        if (Display* display = openDisplay(nullptr)) {
-            XEvent event = {};
-            event.xclient.type = ClientMessage;
-            event.xclient.window = window;
-            event.xclient.message_type = internAtom(display, "WM_PROTOCOLS", False);
-            event.xclient.format = 32;
-            event.xclient.data.l[0] =
-                static_cast<long>(internAtom(display, "WM_DELETE_WINDOW", False));
-            event.xclient.data.l[1] = CurrentTime;
-            sent = sendEvent(display, window, False, NoEventMask, &event) != 0;
-            flush(display);
-            closeDisplay(display);
-        }
-    }
+#define TMB_XLIB(name) reinterpret_cast<decltype(&name)>(dlsym(xlib, #name))
+    const auto openDisplay = TMB_XLIB(XOpenDisplay);
+    const auto internAtom = TMB_XLIB(XInternAtom);
+    const auto sendEvent = TMB_XLIB(XSendEvent);
+    const auto closeDisplay = TMB_XLIB(XCloseDisplay);
+#undef TMB_XLIB
+    Display* display =
+        openDisplay && internAtom && sendEvent && closeDisplay ? openDisplay(nullptr) : nullptr;
+    if (!display)
+        return false;
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = internAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(internAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const bool sent = sendEvent(display, window, False, NoEventMask, &event) != 0;
+    closeDisplay(display); // flushes the request
     return sent;
 }
 

@@ -3,49 +3,35 @@
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
-#include <QStringList>
 
-// Driving a running program's windows from outside, on the X display named
-// by DISPLAY: finding a window by title, typing keys (xdotool), grabbing a
-// window's pixels (ImageMagick's import) and asking a window to close as a
-// window manager would.
+// Driving a running program's windows from outside, on the X display named by
+// DISPLAY: with xdotool, ImageMagick's import and Xlib.
 namespace DesktopTestSupport {
 
-// Runs a command and returns what it printed on stdout; empty on failure.
-QString run(const QString& program, const QStringList& arguments, int timeoutMs = 20000);
-
 // An X server of the test's own (Xvfb), so that windows of suites running at
-// the same time on the shared display neither cover the windows grabbed here
-// nor take their keys. While it runs, DISPLAY names it for every program the
-// test starts; the test's own application stays where it was.
+// the same time neither cover the windows grabbed here nor take their keys.
+// While it runs, DISPLAY names it for every program the test starts.
 class PrivateDisplay
 {
 public:
-    // Starts the server; false when it did not come up.
-    bool start();
+    bool start(); // false when the server did not come up
     ~PrivateDisplay();
-    QString name() const { return m_name; }
 
 private:
     QProcess m_server;
-    QString m_name;
     QByteArray m_previousDisplay;
+    bool m_started = false;
 };
 
-// The visible window of process pid whose title is exactly title, or 0 when
-// none appears within timeoutMs.
+// The visible window of process pid titled exactly title, or 0 when none
+// appears within timeoutMs (0: looks once).
 unsigned long findWindow(qint64 pid, const QString& title, int timeoutMs = 60000);
-bool windowExists(qint64 pid, const QString& title);
-
-// Focuses the window and types the keys (xdotool key names, e.g. "1",
-// "ctrl+q", "Return").
+// Focuses the window and types the keys (xdotool names: "1", "ctrl+q", "Return").
 bool pressKeys(unsigned long window, const QString& keys);
-
-// The window's pixels as they are on the display, as PNG (empty on failure).
+// The window's pixels as PNG; empty on failure.
 QByteArray grabWindowPng(unsigned long window);
-
-// Sends the window the WM_DELETE_WINDOW request a window manager sends when
-// the user closes it.
+// Sends the WM_DELETE_WINDOW request a window manager sends when the user
+// closes the window.
 bool requestClose(unsigned long window);
 
 } // namespace DesktopTestSupport
