@@ -1,8 +1,7 @@
 // The real program, started as users start it, on an X display of the suite's
-// own: keys are typed and windows grabbed from outside. Its sound goes to an
-// ALSA file plugin (unpaced, so far faster than real time) and its settings to
-// a private data location.
-#include "DesktopTestSupport.h"
+// own: keys are typed (xdotool) and windows grabbed (ImageMagick) from outside.
+// Its sound goes to an ALSA file plugin (unpaced, far faster than real time)
+// and its settings to a private data location.
 #include "TestAudio.h"
 #include "ViewTestSupport.h"
 
@@ -18,85 +17,143 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <memory>
 
-using namespace DesktopTestSupport;
+// Last: Xlib defines macros (None, Bool, Status, ...) that clash with the rest.
+#include <X11/Xlib.h>
 
 namespace {
 
-// The views' waveform green, which the tool bar icons are painted with too.
-bool isGreen(QRgb pixel)
+bool run(const QString& program, const QStringList& arguments, QByteArray* output = nullptr)
 {
-    return qGreen(pixel) > 200 && qRed(pixel) > 100 && qRed(pixel) < 190 && qBlue(pixel) < 70;
+    QProcess process;
+    process.start(program, arguments);
+    const bool ok = process.waitForFinished(20000) &&
+                    process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    if (output)
+        *output = process.readAllStandardOutput();
+    return ok;
 }
 
-// Columns holding a pixel that passes in the rows from top to bottom tenths of
-// the height.
-template <typename Pass> int columns(const QImage& image, int top, int bottom, Pass pass)
+// Polls until the condition holds or a minute passed; whether it holds.
+template <typename Condition> bool waitFor(Condition condition, int timeoutMs = 60000)
 {
-    int count = 0;
-    for (int x = 0; x < image.width(); ++x) {
-        for (int y = image.height() * top / 10; y < image.height() * bottom / 10; ++y) {
-            if (pass(image.pixel(x, y))) {
-                ++count;
-                break;
-            }
-        }
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(100);
     }
-    return count;
+    return true;
 }
 
-// Pixels that pass in the rows [top, bottom).
-template <typename Pass> int pixels(const QImage& image, int top, int bottom, Pass pass)
+// The visible window of process pid titled exactly title; 0 when none appears.
+unsigned long findWindow(qint64 pid, const QString& title, int timeoutMs = 60000)
 {
-    int count = 0;
-    for (int y = top; y < bottom && y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += pass(image.pixel(x, y)) ? 1 : 0;
-    return count;
+    unsigned long window = 0;
+    waitFor(
+        [&] {
+            QByteArray ids;
+            run("xdotool",
+                {"search", "--all", "--onlyvisible", "--pid", QString::number(pid), "--name",
+                 "^" + title + "$"},
+                &ids);
+            return (window = ids.split('\n').first().toULong()) != 0;
+        },
+        timeoutMs);
+    return window;
 }
 
-// Waveform green across (nearly) the whole slice editing view, the window's
-// middle band.
+bool pressKeys(unsigned long window, const QString& keys)
+{
+    return run("xdotool", {"windowfocus", "--sync", QString::number(window)}) &&
+           run("xdotool", {"key", "--clearmodifiers", keys});
+}
+
+// The WM_DELETE_WINDOW request a window manager sends when the user closes the
+// window. Xlib is loaded at run time (and never unloaded: the toolkit may use it).
+bool requestClose(unsigned long window)
+{
+    void* xlib = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+#define TMB_XLIB(name) reinterpret_cast<decltype(&name)>(xlib ? dlsym(xlib, #name) : nullptr)
+    const auto openDisplay = TMB_XLIB(XOpenDisplay);
+    const auto internAtom = TMB_XLIB(XInternAtom);
+    const auto sendEvent = TMB_XLIB(XSendEvent);
+    const auto closeDisplay = TMB_XLIB(XCloseDisplay);
+#undef TMB_XLIB
+    Display* display =
+        openDisplay && internAtom && sendEvent && closeDisplay ? openDisplay(nullptr) : nullptr;
+    if (!display)
+        return false;
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = internAtom(display, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(internAtom(display, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    const bool sent = sendEvent(display, window, False, NoEventMask, &event) != 0;
+    closeDisplay(display); // flushes the request
+    return sent;
+}
+
+// Pixels passing in rows [top, bottom), or with byColumn the columns holding one.
+template <typename Pass>
+int count(const QImage& image, int top, int bottom, Pass pass, bool byColumn = false)
+{
+    int n = 0;
+    for (int x = 0; x < image.width(); ++x) {
+        int hits = 0;
+        for (int y = top; y < bottom && y < image.height(); ++y)
+            hits += pass(image.pixel(x, y)) ? 1 : 0;
+        n += byColumn ? (hits > 0 ? 1 : 0) : hits;
+    }
+    return n;
+}
+
+// The views' waveform green, which the tool bar icons are painted with too.
+bool isGreen(QRgb p)
+{
+    return qGreen(p) > 200 && qRed(p) > 100 && qRed(p) < 190 && qBlue(p) < 70;
+}
+
+// Green columns in the slice editing view, the window's middle band.
+int viewGreen(const QImage& image)
+{
+    return count(image, image.height() * 3 / 10, image.height() * 8 / 10, isGreen, true);
+}
 bool showsLoop(const QImage& image)
 {
-    return columns(image, 3, 8, isGreen) >= image.width() * 9 / 10;
+    return viewGreen(image) >= image.width() * 9 / 10;
 }
 
 // Green in the tool bar under the menu bar; a disabled tool bar's icons are grey.
 int toolBarGreen(const QImage& image)
 {
-    return pixels(image, 22, 76, isGreen);
+    return count(image, 22, 76, isGreen);
 }
 
 // Painted: the menu bar is light and the slice editing view, below where a
 // message box would be, shows its grey background (or more) rather than black.
 bool isPainted(const QImage& image)
 {
-    return pixels(image, 0, 20, [](QRgb p) { return qGray(p) > 180; }) > image.width() * 5 &&
-           columns(image, 6, 7, [](QRgb p) { return qGray(p) > 20; }) > image.width() / 2;
+    const int h = image.height();
+    return count(image, 0, 20, [](QRgb p) { return qGray(p) > 180; }) > image.width() * 5 &&
+           count(
+               image, h * 6 / 10, h * 7 / 10, [](QRgb p) { return qGray(p) > 20; }, true) >
+               image.width() / 2;
 }
 
-// Polls until the condition holds or a minute passed; whether it holds.
-template <typename Condition> bool waitFor(Condition condition)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 60000)
-            return false;
-        QThread::msleep(200);
-    }
-    return true;
-}
-
-// The window's pixels once it is painted and shows what `done` waits for (or
-// after a minute).
+// The window's pixels once painted and showing what `done` waits for (or after a minute).
 QImage grab(unsigned long window, bool (*done)(const QImage&) = nullptr)
 {
     QImage shot;
     waitFor([&] {
-        shot = QImage::fromData(grabWindowPng(window), "PNG");
+        QByteArray png;
+        run("import", {"-window", QString::number(window), "png:-"}, &png);
+        shot = QImage::fromData(png, "PNG");
         return !shot.isNull() && isPainted(shot) && (!done || done(shot));
     });
     return shot;
@@ -105,20 +162,37 @@ QImage grab(unsigned long window, bool (*done)(const QImage&) = nullptr)
 class AppEndToEndTest : public ::testing::Test
 {
 protected:
+    // An X server of the suite's own (Xvfb), so that windows of suites running
+    // at the same time neither cover the windows grabbed here nor take their keys.
     static void SetUpTestSuite()
     {
-        s_display = new PrivateDisplay;
-        ASSERT_TRUE(s_display->start()) << "no Xvfb";
+        s_server = new QProcess;
+        s_server->start("Xvfb",
+                        {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+        QByteArray number;
+        waitFor(
+            [&] {
+                s_server->waitForReadyRead(1000);
+                number += s_server->readAllStandardOutput();
+                return number.contains('\n');
+            },
+            30000);
+        bool ok = false;
+        number.trimmed().toInt(&ok);
+        ASSERT_TRUE(ok) << "no Xvfb";
+        qputenv("DISPLAY", ":" + number.trimmed());
     }
     static void TearDownTestSuite()
     {
-        delete s_display;
-        s_display = nullptr;
+        s_server->terminate();
+        if (!s_server->waitForFinished(10000))
+            s_server->kill();
+        s_server->waitForFinished(10000);
+        delete s_server;
     }
 
     void SetUp() override
     {
-        ASSERT_NE(s_display, nullptr);
         m_dir = TestAudio::scratchDir(ViewTest::testName());
         m_raw = m_dir + "/out.raw";
         const QString alsa = m_dir + "/asound.conf";
@@ -139,10 +213,10 @@ protected:
         // A sanitizer build checks the program too, with the repository's
         // suppressions for the system libraries.
         const QString source = qEnvironmentVariable("TAMBERLO_SOURCE_DIR");
-        if (!source.isEmpty() && !m_env.contains("LSAN_OPTIONS"))
-            m_env.insert("LSAN_OPTIONS", "suppressions=" + source + "/tests/lsan.supp");
-        if (!source.isEmpty() && !m_env.contains("ASAN_OPTIONS"))
-            m_env.insert("ASAN_OPTIONS", "suppressions=" + source + "/tests/asan.supp");
+        for (const char* tool : {"LSAN", "ASAN"})
+            if (!source.isEmpty() && !m_env.contains(QString(tool) + "_OPTIONS"))
+                m_env.insert(QString(tool) + "_OPTIONS", "suppressions=" + source + "/tests/" +
+                                                             QString(tool).toLower() + ".supp");
     }
 
     void TearDown() override
@@ -159,24 +233,19 @@ protected:
     {
         m_process = std::make_unique<QProcess>();
         m_process->setProcessEnvironment(m_env);
-        m_process->setStandardOutputFile(m_dir + "/stdout.log");
+        m_process->setStandardOutputFile(QProcess::nullDevice());
         m_process->setStandardErrorFile(m_dir + "/stderr.log");
         m_process->start(kBuildDir + "/tamberlo", arguments);
         EXPECT_TRUE(m_process->waitForStarted(10000));
         const unsigned long window = findWindow(m_process->processId(), "Tamberlo");
-        EXPECT_NE(window, 0u) << "no window; log:\n" << log();
+        EXPECT_NE(window, 0u) << "no window; log:\n" << log().toStdString();
         return window;
     }
 
-    std::string log() const
+    QString log() const
     {
         QFile file(m_dir + "/stderr.log");
-        return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-    }
-
-    int logCount(const QString& fragment) const
-    {
-        return QString::fromStdString(log()).count(fragment);
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
     }
 
     // The program ended by itself with status 0, having saved the settings once.
@@ -184,13 +253,12 @@ protected:
     {
         EXPECT_TRUE(m_process->waitForFinished(120000) &&
                     m_process->exitStatus() == QProcess::NormalExit && m_process->exitCode() == 0)
-            << log();
-        EXPECT_EQ(logCount("Saving settings"), 1) << log();
+            << log().toStdString();
+        EXPECT_EQ(log().count("Saving settings"), 1) << log().toStdString();
     }
 
     // Whether the captured output holds a sample that is not zero between the
-    // byte offsets from and to; at most 1 GiB of it, as it runs far faster
-    // than real time.
+    // byte offsets; at most 1 GiB of it, as it runs far faster than real time.
     bool soundsBetween(qint64 from, qint64 to) const
     {
         QFile file(m_raw);
@@ -208,15 +276,13 @@ protected:
     }
 
     const QString kBuildDir = QDir(QCoreApplication::applicationDirPath() + "/..").absolutePath();
-    QString m_dir;
-    QString m_raw;
-    QString m_settings;
+    QString m_dir, m_raw, m_settings;
     QProcessEnvironment m_env;
     std::unique_ptr<QProcess> m_process;
-    static PrivateDisplay* s_display;
+    static QProcess* s_server;
 };
 
-PrivateDisplay* AppEndToEndTest::s_display = nullptr;
+QProcess* AppEndToEndTest::s_server = nullptr;
 
 TEST_F(AppEndToEndTest, StartedWithALoopItShowsItAndTheDigitOnePlaysIt)
 {
@@ -240,7 +306,7 @@ TEST_F(AppEndToEndTest, StartedWithALoopItShowsItAndTheDigitOnePlaysIt)
 
     ASSERT_TRUE(pressKeys(window, "ctrl+q"));
     expectEndedSavingOnce();
-    EXPECT_EQ(logCount("app.exec() finished"), 0);
+    EXPECT_EQ(log().count("app.exec() finished"), 0);
 }
 
 TEST_F(AppEndToEndTest, ClosingTheWindowSavesTheSettingsOnce)
@@ -268,9 +334,8 @@ TEST_F(AppEndToEndTest, ClosingTheWindowSavesTheSettingsOnce)
 
 TEST_F(AppEndToEndTest, TheApplicationsQuitSavesTheSettingsOnce)
 {
-    // This way out closes the display, and the GL driver's libraries are
-    // unloaded before the leak check, which then cannot tell their blocks
-    // from ours; the other ways out are checked.
+    // This way out closes the display and the GL driver's libraries are
+    // unloaded before the leak check, which then cannot tell their blocks from ours.
     m_env.insert("ASAN_OPTIONS", m_env.value("ASAN_OPTIONS") + ":detect_leaks=0");
     const unsigned long window = start({});
     ASSERT_NE(window, 0u);
@@ -280,7 +345,7 @@ TEST_F(AppEndToEndTest, TheApplicationsQuitSavesTheSettingsOnce)
     // A termination request (a session ending) quits through the event loop.
     m_process->terminate();
     expectEndedSavingOnce();
-    EXPECT_EQ(logCount("app.exec() finished"), 1);
+    EXPECT_EQ(log().count("app.exec() finished"), 1);
 }
 
 TEST_F(AppEndToEndTest, ANonAudioArgumentShowsTheErrorBoxAndNoLoop)
@@ -294,7 +359,7 @@ TEST_F(AppEndToEndTest, ANonAudioArgumentShowsTheErrorBoxAndNoLoop)
     const QImage shot = grab(window);
     EXPECT_TRUE(isPainted(shot));
     EXPECT_LE(toolBarGreen(shot), 2);
-    EXPECT_LT(columns(shot, 3, 8, isGreen), shot.width() / 2);
+    EXPECT_LT(viewGreen(shot), shot.width() / 2);
 
     ASSERT_TRUE(pressKeys(box, "Return"));
     EXPECT_TRUE(waitFor([&] { return !findWindow(m_process->processId(), "Error", 0); }));

@@ -1,12 +1,9 @@
 #include "KerferUI.h"
 
-#include "AboutUI.h"
 #include "AdvancedSlicingUI.h"
-#include "AudioOutputDevice.h"
 #include "BankSampler.h"
 #include "EngineTestSupport.h"
 #include "Kerfer.h"
-#include "LogCapture.h"
 #include "MidiInputDevice.h"
 #include "PreferencesUI.h"
 #include "SampleLibraryBrowser.h"
@@ -33,7 +30,6 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
@@ -65,14 +61,11 @@ float quarters(long frame, int)
     return amplitude * float(std::sin(2.0 * M_PI * 441.0 * double(frame) / 44100.0));
 }
 
-const char* const kSlicingKeys[] = {"Tempo", "Interval", "TimeSigNumer", "TimeSigDenom",
-                                    "SliceByBeats"};
-
 class KerferUITest : public ::testing::Test
 {
 protected:
     // No sound card here: ALSA's default device is a file plugin over the null
-    // device, so the preferences have a device to list and to open.
+    // device, so the output has a device to open.
     static void SetUpTestSuite()
     {
         const QString dir = TestAudio::scratchDir("alsa");
@@ -93,7 +86,6 @@ protected:
         // No audio device that exists: nothing renders behind the test's back.
         useFreshSettings(m_dir + "/data", silentDevices());
         open();
-
         // Message boxes are answered as soon as they are up.
         m_boxTimer.setInterval(10);
         QObject::connect(&m_boxTimer, &QTimer::timeout, [this] {
@@ -116,10 +108,9 @@ protected:
     void open()
     {
         m_window = std::make_unique<KerferUI>();
-        m_window->setFileDialogFunction([this](KerferUI::FileDialog kind, const QString&,
+        m_window->setFileDialogFunction([this](KerferUI::FileDialog, const QString&,
                                                const QString& directory, const QString&,
                                                QString* selectedFilter) {
-            m_kinds.append(kind);
             m_asked.append(directory);
             if (selectedFilter)
                 *selectedFilter = m_answerFilter;
@@ -134,6 +125,7 @@ protected:
     SliceEngine* engine() const { return m_window->getEngine(); }
     Kerfer* kerfer() const { return engine()->getKerfer(); }
     static QString setting(const QString& key) { return Settings::instance()->getSetting(key); }
+    QDockWidget* dock(const char* name) { return m_window->findChild<QDockWidget*>(name); }
 
     QString loadLoop(long frames = 88200)
     {
@@ -179,12 +171,6 @@ protected:
                     .contains(!enabled);
     }
 
-    QDockWidget* dock(const char* name) { return m_window->findChild<QDockWidget*>(name); }
-    QString padName(int pad)
-    {
-        return m_window->getPadWidgets().at(pad)->findChild<QLabel*>("labelName")->text();
-    }
-
     // The loudest sample the engine renders next.
     float peak()
     {
@@ -211,20 +197,20 @@ protected:
         menu->hide();
     }
 
-    // The advanced slicing values, tempo|interval|numerator|denominator|by
-    // beats, as stored and as the dialog shows them.
-    static QString slicingStored()
+    // The advanced slicing settings, tempo|interval|numerator|denominator|by
+    // beats: stores values when given, and returns what is stored.
+    static QString slicing(const QString& values = {})
     {
-        QStringList values;
-        for (const char* key : kSlicingKeys)
-            values << setting(QString("AdvancedSlicing") + key);
-        return values.join('|');
-    }
-    static void storeSlicing(const QString& values)
-    {
-        for (int i = 0; i < 5; ++i)
-            Settings::instance()->setSetting(QString("AdvancedSlicing") + kSlicingKeys[i],
-                                             values.section('|', i, i));
+        QStringList stored;
+        for (const char* key :
+             {"Tempo", "Interval", "TimeSigNumer", "TimeSigDenom", "SliceByBeats"}) {
+            const QString name = QString("AdvancedSlicing") + key;
+            if (!values.isEmpty())
+                Settings::instance()->setSetting(name,
+                                                 values.section('|', stored.size(), stored.size()));
+            stored << setting(name);
+        }
+        return stored.join('|');
     }
     static QString slicingShown(const Ui_DialogAdvancedSlicing& ui)
     {
@@ -239,10 +225,8 @@ protected:
     static QString s_raw;
     QString m_dir;
     std::unique_ptr<KerferUI> m_window;
-    QList<KerferUI::FileDialog> m_kinds;
     QStringList m_asked; // the folders the file dialogs opened at
-    QString m_answer;
-    QString m_answerFilter;
+    QString m_answer, m_answerFilter;
     QTimer m_boxTimer;
     QStringList m_boxes;
 };
@@ -270,7 +254,6 @@ TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoadedHoweverItComes)
     EXPECT_EQ(kerfer()->getLoop()->getFilename(), a);
     EXPECT_TRUE(loopActions(true));
     EXPECT_EQ(m_window->windowFilePath(), a);
-    EXPECT_EQ(m_window->getZoombar()->getSlice(), kerfer()->getLoop());
 
     // The audio dialog starts beside the program, not in the working directory
     // (anything when started from a desktop). Opening stops the loop that
@@ -282,7 +265,6 @@ TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoadedHoweverItComes)
     ui().actionPlay->setChecked(true);
     ui().actionOpen->trigger();
     EXPECT_EQ(m_asked, QStringList{QCoreApplication::applicationDirPath() + "/demo-loops"});
-    EXPECT_FALSE(ui().actionPlay->isChecked());
     EXPECT_FALSE(dropped->isPlaying());
     EXPECT_EQ(m_boxes,
               QStringList{"Error|" + m_answer + " could not be loaded, please try another file."});
@@ -290,8 +272,6 @@ TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoadedHoweverItComes)
     // The views show the empty loop the Kerfer holds now, not the one that went.
     EXPECT_EQ(m_window->getKerferRenderer()->getSlice(), kerfer()->getLoop());
     EXPECT_EQ(kerfer()->getLoop()->getLength(), 0u);
-    m_window->slotLoadAudioFile(QString()); // no file at all: no box
-    EXPECT_EQ(m_boxes.size(), 1);
 
     // Its folder is remembered even so; cancelling keeps the loop.
     loadLoop();
@@ -328,10 +308,6 @@ TEST_F(KerferUITest, DigitKeysPlayTheSlicesThatExistAndThePlayButtonFollows)
     loop->play(false, 0.0, 1.0);
     key(Qt::Key_5);
     EXPECT_FALSE(loop->isPlaying());
-    ui().actionSlice16->trigger();
-    key(Qt::Key_9);
-    EXPECT_EQ(loop->getPlayPos(), 8 * 11025u);
-
     for (int other : {Qt::Key_0, Qt::Key_A})
         EXPECT_FALSE(key(other)) << other;
 }
@@ -339,12 +315,12 @@ TEST_F(KerferUITest, DigitKeysPlayTheSlicesThatExistAndThePlayButtonFollows)
 TEST_F(KerferUITest, SavedMessagesFitTheStatusBar)
 {
     // Up to 40 characters the path shows whole; beyond, the folder is cut to 32.
-    EXPECT_EQ(KerferUI::savedMessage("/home/someone/loops/kit/session", "kit1.wav").toStdString(),
+    EXPECT_EQ(KerferUI::savedMessage("/home/someone/loops/kit/session", "kit1.wav"),
               "/home/someone/loops/kit/session/kit1.wav successfully saved.");
-    EXPECT_EQ(KerferUI::savedMessage("/home/someone/loops/kit/sessions", "kit1.wav").toStdString(),
+    EXPECT_EQ(KerferUI::savedMessage("/home/someone/loops/kit/sessions", "kit1.wav"),
               "/home/someone/loops/kit/sessions../kit1.wav successfully saved.");
     emit m_window->exportSuccessful("/a/much/longer/folder/name/that/goes/on/and/on", "x.wav");
-    EXPECT_EQ(m_window->statusBar()->currentMessage().toStdString(),
+    EXPECT_EQ(m_window->statusBar()->currentMessage(),
               "/a/much/longer/folder/name/that/../x.wav successfully saved.");
 }
 
@@ -364,13 +340,10 @@ TEST_F(KerferUITest, SlicesAreSavedBesideTheChosenNameAndQuickExportNeverOverwri
     m_answerFilter = "AIFF files (*.aif *.aiff)";
     ui().actionSaveSlices->trigger();
     ASSERT_EQ(reported.count(), 4);
-    for (int n = 1; n <= 4; ++n) {
-        const QString name = QString("kit_%1.aif").arg(n);
-        EXPECT_EQ(reported[n - 1], QVariantList({m_dir + "/out", name}));
-        const WrittenFile file = readWritten(m_dir + "/out/" + name);
-        EXPECT_EQ(file.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16) << n;
-        EXPECT_EQ(file.frames, 22050) << n;
-    }
+    EXPECT_EQ(reported[3], QVariantList({m_dir + "/out", "kit_4.aif"}));
+    const WrittenFile kit = readWritten(m_dir + "/out/kit_4.aif");
+    EXPECT_EQ(kit.format, SF_FORMAT_AIFF | SF_FORMAT_PCM_16);
+    EXPECT_EQ(kit.frames, 22050);
     m_answer.clear();
     m_window->slotExportSlicesToDisk();
     EXPECT_EQ(m_asked.last(), m_dir + "/out/loop.wav");
@@ -388,7 +361,6 @@ TEST_F(KerferUITest, SlicesAreSavedBesideTheChosenNameAndQuickExportNeverOverwri
     ui().actionQuickExport->trigger();
     ASSERT_EQ(reported.count(), 12);
     EXPECT_EQ(reported[4], QVariantList({m_dir + "/loop 3", "loop_1.wav"}));
-    EXPECT_TRUE(QFile::exists(m_dir + "/loop 3/loop_8.wav"));
     EXPECT_FALSE(QFile::exists(m_dir + "/loop/loop_5.wav"));
     EXPECT_EQ(readWritten(m_dir + "/loop/loop_1.wav").samples, first);
     EXPECT_EQ(m_asked.size(), 3);
@@ -421,39 +393,24 @@ TEST_F(KerferUITest, ExportLoopWritesTheLoopFromItsStart)
     EXPECT_NE(m_window->getEngine()->getAudioOutputDevice(), nullptr);
 }
 
-TEST_F(KerferUITest, TheAboutBoxNamesTheLibrariesAndTheLicence)
-{
-    m_window->slotAbout();
-    AboutUI* about = m_window->findChild<AboutUI*>();
-    ASSERT_NE(about, nullptr);
-    EXPECT_TRUE(about->isVisible());
-    const QString text = about->getUi().textBrowser->toPlainText();
-    for (const char* name : {"Qt", "PortAudio", "PortMidi", "SoundTouch", "libsndfile", "FFmpeg",
-                             "LICENSE", "GNU GPL version 3"})
-        EXPECT_TRUE(text.contains(name)) << name;
-    about->reject();
-}
-
 TEST_F(KerferUITest, PanelsStartHiddenAndTheShownOnesAreRemembered)
 {
+    auto shown = [this] {
+        QStringList names;
+        for (QDockWidget* panel : m_window->getDockPanels())
+            if (panel->isVisible() || panel->toggleViewAction()->isChecked())
+                names << panel->objectName();
+        return names.join(',');
+    };
     ASSERT_EQ(m_window->getDockPanels().size(), 3);
-    for (QDockWidget* panel : m_window->getDockPanels())
-        EXPECT_FALSE(panel->isVisible()) << panel->objectName().toStdString();
-
+    EXPECT_EQ(shown(), "");
     dock("dockPads")->toggleViewAction()->trigger();
     dock("dockLoopers")->toggleViewAction()->trigger();
-    EXPECT_TRUE(dock("dockPads")->isVisible());
-    EXPECT_EQ(setting("VisibleDockPanels"), "dockPads,dockLoopers");
-
     // Closing the window is no choice to hide them.
     m_window.reset();
-    EXPECT_EQ(setting("VisibleDockPanels"), "dockPads,dockLoopers");
     open();
-    EXPECT_TRUE(dock("dockPads")->isVisible());
-    EXPECT_TRUE(dock("dockLoopers")->isVisible());
-    EXPECT_FALSE(dock("dockSampleLibrary")->isVisible());
-    EXPECT_TRUE(dock("dockPads")->toggleViewAction()->isChecked());
-    EXPECT_FALSE(dock("dockSampleLibrary")->toggleViewAction()->isChecked());
+    EXPECT_EQ(shown(), "dockPads,dockLoopers");
+    EXPECT_TRUE(dock("dockPads")->isVisible() && dock("dockPads")->toggleViewAction()->isChecked());
 }
 
 TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
@@ -461,16 +418,16 @@ TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
     m_window->slotLoadAudioFile(ViewTest::writeLoop(m_dir, quarters));
     ViewTest::waitForFill(kerfer()->getLoop());
     ui().actionSlice4->trigger();
-    const int w = m_window->getKerferRenderer()->width();
+    const int x = m_window->getKerferRenderer()->width() * 5 / 8; // inside the third slice
 
-    sendToPad(w * 5 / 8, 3); // inside the third slice
+    sendToPad(x, 3);
     const QString pads = QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads";
     BankSampler* bank = engine()->getBankSampler();
     ASSERT_TRUE(bank->hasSample(3));
     const QSharedPointer<Slice> sample = bank->getSample(3);
     EXPECT_EQ(sample->getFilename(), pads + "/loop_3.wav");
     EXPECT_EQ(sample->getLength(), ViewTest::kLength / 4);
-    EXPECT_EQ(padName(3), "loop_3");
+    EXPECT_EQ(m_window->getPadWidgets().at(3)->findChild<QLabel*>("labelName")->text(), "loop_3");
     ViewTest::waitForFill(sample);
     EXPECT_LT(peak(), 1e-6f);
 
@@ -482,14 +439,9 @@ TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
     EXPECT_NEAR(peak(), 0.3f, 0.03f);
 
     // The same slice again takes a new name: the first file stays the pad's.
-    sendToPad(w * 5 / 8, 4);
+    sendToPad(x, 4);
     EXPECT_EQ(bank->getSample(4)->getFilename(), pads + "/loop_3-2.wav");
     EXPECT_TRUE(QFileInfo::exists(pads + "/loop_3.wav"));
-
-    // A new project empties the pads, and their widgets show it.
-    ui().actionNewProject->trigger();
-    EXPECT_FALSE(bank->hasSample(3));
-    EXPECT_EQ(padName(3), "Empty");
 }
 
 TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)
@@ -501,12 +453,8 @@ TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)
                                      TestAudio::sine(441.0, 44100)));
     ASSERT_TRUE(TestAudio::writeBytes(library + "/notes.txt", "not audio"));
 
-    QAction* choose = m_window->findChild<QMenu*>("menuWindow")->actions().last();
-    choose->trigger(); // cancelled
-    EXPECT_EQ(m_kinds, QList<KerferUI::FileDialog>{KerferUI::FileDialog::Directory});
-    EXPECT_TRUE(setting("SampleLibPath").isNull());
     m_answer = library;
-    choose->trigger();
+    m_window->findChild<QMenu*>("menuWindow")->actions().last()->trigger();
     EXPECT_EQ(setting("SampleLibPath"), library);
     EXPECT_TRUE(dock("dockSampleLibrary")->isVisible());
     SampleLibraryBrowser* browser = m_window->getLibraryBrowser();
@@ -523,19 +471,18 @@ TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)
 
 TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChosen)
 {
-    EXPECT_EQ(slicingShown(AdvancedSlicingUI(m_window.get(), kerfer()).getUi()), "120|4|4|4|1");
     // Unreadable or out of range: the default, or clamped. No loop: nothing to
     // slice, the values are stored all the same.
-    storeSlicing("fast|0.01||400|x");
+    slicing("fast|0.01||400|x");
     {
         AdvancedSlicingUI dialog(m_window.get(), kerfer());
         EXPECT_EQ(slicingShown(dialog.getUi()), "120|0.25|4|99|1");
         dialog.accept();
-        EXPECT_EQ(slicingStored(), "120|0.25|4|99|1");
+        EXPECT_EQ(slicing(), "120|0.25|4|99|1");
     }
 
     loadLoop(352800); // four seconds: 705600 samples
-    storeSlicing("90.5|2.5|3|8|0");
+    slicing("90.5|2.5|3|8|0");
     {
         AdvancedSlicingUI dialog(m_window.get(), kerfer());
         const Ui_DialogAdvancedSlicing& ui = dialog.getUi();
@@ -548,7 +495,7 @@ TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChose
         ui.spinBoxTimeSigDenom->setValue(16);
         ui.buttonBox->button(QDialogButtonBox::Ok)->click();
         EXPECT_EQ(kerfer()->getSlicePoints(), Points({264600, 529200}));
-        EXPECT_EQ(slicingStored(), "120|1|6|16|0");
+        EXPECT_EQ(slicing(), "120|1|6|16|0");
     }
     {
         AdvancedSlicingUI dialog(m_window.get(), kerfer());
@@ -556,19 +503,11 @@ TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChose
         EXPECT_EQ(slicingShown(ui), "120|1|6|16|0");
         ui.radioButtonBeats->setChecked(true);
         ui.doubleSpinBoxInterval->setValue(2.0);
-        EXPECT_EQ(ui.labelSlicingAction->text(), "Slicing every 2 beats.");
         dialog.accept();
         EXPECT_EQ(kerfer()->getSlicePoints(),
                   Points({88200, 176400, 264600, 352800, 441000, 529200, 617400}));
-        EXPECT_EQ(slicingStored(), "120|2|6|16|1");
+        EXPECT_EQ(slicing(), "120|2|6|16|1");
     }
-    {
-        AdvancedSlicingUI dialog(m_window.get(), kerfer());
-        dialog.getUi().doubleSpinBoxTempo->setValue(60.0);
-        dialog.getUi().buttonBox->button(QDialogButtonBox::Cancel)->click();
-    }
-    EXPECT_EQ(kerfer()->getSlicePoints().size(), 7);
-    EXPECT_EQ(slicingStored(), "120|2|6|16|1");
 }
 
 TEST_F(KerferUITest, PreferencesShowAndStoreABufferSizeThePreviewTakes)
@@ -578,30 +517,13 @@ TEST_F(KerferUITest, PreferencesShowAndStoreABufferSizeThePreviewTakes)
     };
     EXPECT_EQ(shown(), 2048);
     // 4096 is the most the preview takes in one piece.
-    for (const auto& [stored, expected] : {std::pair("0", 2048), std::pair("big", 2048),
-                                           std::pair("512", 512), std::pair("8192", 4096)}) {
+    for (const auto& [stored, expected] : {std::pair("0", 2048), std::pair("8192", 4096)}) {
         Settings::instance()->setSetting("AudioDeviceBufferSize", stored);
         EXPECT_EQ(shown(), expected) << stored;
     }
-
-    // OK stores what is shown and reopens the output with it. A stored device
-    // that is not there selects the first one listed.
-    const QStringList devices = AudioOutputDevice::getDeviceList();
-    ASSERT_FALSE(devices.isEmpty());
-    EXPECT_EQ(PreferencesUI(m_window.get(), engine()).getUi().comboBoxAudioDevice->currentIndex(),
-              0);
-    Settings::instance()->setSetting("AudioDevice", devices.last());
-    LogCapture::clear();
     PreferencesUI dialog(m_window.get(), engine());
-    EXPECT_EQ(dialog.getUi().comboBoxAudioDevice->currentText(), devices.last());
-    dialog.show();
     dialog.getUi().buttonBox->button(QDialogButtonBox::Ok)->click();
-    EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(setting("AudioDeviceBufferSize"), "4096");
-    EXPECT_EQ(setting("AudioDevice"), devices.last());
-    EXPECT_TRUE(
-        LogCapture::containsAll({"AudioDevice: Parsed devId", devices.last().section('.', 0, 0)}));
-    EXPECT_TRUE(LogCapture::containsAll({"iFramesPerBuffer:", "2048"}));
 }
 
 } // namespace
