@@ -1,5 +1,4 @@
 #include "Settings.h"
-
 #include "LogCapture.h"
 #include "SliceTestSupport.h"
 #include "TestAudio.h"
@@ -73,7 +72,6 @@ TEST_F(SettingsTest, ReadsAnyRootTheLaterDuplicateWinsAndACorruptFileIsKeptBesid
                                               " <SampleLibPath>/new</SampleLibPath>\n"
                                               "</preferences>\n"));
     EXPECT_EQ(Settings::instance()->getSetting("SampleLibPath"), "/new");
-
     Settings::resetInstanceForTests(); // saves: the corrupt file comes after
     const QByteArray corrupt("<settings>\n <AudioDevice>1. Out (ALSA)</AudioDevic>\n");
     ASSERT_TRUE(TestAudio::writeBytes(m_path, corrupt));

@@ -123,7 +123,6 @@ TEST_F(SliceExportTest, AFailedWriteLeavesNoFileAndKeepsTheOldOne)
     EXPECT_EQ(readBytes(target), old);
     EXPECT_EQ(QDir(m_dir).entryList(QDir::Files | QDir::Hidden),
               (QStringList{"blocker", "loop.wav", "out.wav"}));
-
     Slice empty(m_dir + "/missing.wav"); // a pad whose file could not be read
     EXPECT_FALSE(empty.save(m_dir + "/empty.wav", 0, 0));
     EXPECT_FALSE(QFile::exists(m_dir + "/empty.wav"));

@@ -53,12 +53,10 @@ TEST_F(SliceTest, SlicesSharingACacheOutliveTheSliceThatLoadedIt)
     // The loader goes while its fill still runs; the sharer keeps the reader alive.
     const QString path = writeWav(m_dir, "shared.wav", 1500000);
     const std::vector<float> audio = stereoSamples(path);
-    QSharedPointer<Slice> sharing;
-    {
-        Slice loader(path);
-        sharing.reset(new Slice(loader.getAudioBuffer(), loader.getAudioCache(), 44100, 0,
-                                loader.getLength()));
-    }
+    auto loader = QSharedPointer<Slice>::create(path);
+    auto sharing = QSharedPointer<Slice>::create(loader->getAudioBuffer(), loader->getAudioCache(),
+                                                 44100, 0, 3000000);
+    loader.reset();
     ASSERT_TRUE(waitFilled(sharing->getAudioCache().data()));
     sharing->play(true, 0.5, 1.0);
     EXPECT_EQ(rawBlock(*sharing, 1000), pick(audio, {{1500000, 1501000}}));

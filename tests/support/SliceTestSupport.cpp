@@ -116,8 +116,7 @@ bool withFileSizeLimit(unsigned long bytes, const std::function<bool()>& write)
 {
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = bytes;
+    const rlimit small{bytes, old.rlim_max};
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool result = write();
