@@ -6,6 +6,7 @@
 #include "TestAudio.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <gtest/gtest.h>
@@ -22,22 +23,22 @@ QString freshTestDir()
     return TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
 }
 
+static QString writeFloatWav(const QString& path, long frames, int channels, int rate,
+                             const TestAudio::Generator& gen)
+{
+    const int format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    return TestAudio::writeFile(path, frames, channels, rate, format, gen) ? path : QString();
+}
+
 QString writeWav(const QString& dir, const QString& name, long frames, int channels, int rate)
 {
-    const QString path = dir + "/" + name;
-    if (!TestAudio::writeFile(path, frames, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT))
-        return QString();
-    return path;
+    return writeFloatWav(dir + "/" + name, frames, channels, rate, TestAudio::ramp);
 }
 
 QString writeSine(const QString& dir, const QString& name, double hz, long frames, int rate,
                   int channels)
 {
-    const QString path = dir + "/" + name;
-    if (!TestAudio::writeFile(path, frames, channels, rate, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
-                              TestAudio::sine(hz, rate)))
-        return QString();
-    return path;
+    return writeFloatWav(dir + "/" + name, frames, channels, rate, TestAudio::sine(hz, rate));
 }
 
 std::vector<float> stereoSamples(const QString& path)
@@ -47,10 +48,8 @@ std::vector<float> stereoSamples(const QString& path)
     if (channels == 2)
         return raw;
     std::vector<float> stereo;
-    for (float v : raw) {
-        stereo.push_back(v);
-        stereo.push_back(v);
-    }
+    for (float v : raw)
+        stereo.insert(stereo.end(), {v, v});
     return stereo;
 }
 
@@ -58,20 +57,16 @@ bool waitFilled(AudioCache* cache, int timeoutMs)
 {
     QElapsedTimer timer;
     timer.start();
-    while (!cache->isFilled()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
+    while (!cache->isFilled() && timer.elapsed() <= timeoutMs)
         QThread::msleep(2);
-    }
-    return true;
+    return cache->isFilled();
 }
 
 QSharedPointer<Slice> loadFilled(const QString& path)
 {
     QSharedPointer<Slice> slice(new Slice(path));
-    if (!slice->getAudioCache() || !waitFilled(slice->getAudioCache().data()))
-        return QSharedPointer<Slice>();
-    return slice;
+    const bool filled = slice->getAudioCache() && waitFilled(slice->getAudioCache().data());
+    return filled ? slice : QSharedPointer<Slice>();
 }
 
 double frequency(const std::vector<float>& stereo, std::size_t from, std::size_t to)
@@ -80,21 +75,16 @@ double frequency(const std::vector<float>& stereo, std::size_t from, std::size_t
     int crossings = 0;
     for (std::size_t f = from + 1; f < to && 2 * f < stereo.size(); ++f) {
         if (stereo[2 * (f - 1)] < 0.0f && stereo[2 * f] >= 0.0f) {
-            if (crossings == 0)
-                first = f;
+            first = crossings++ ? first : f;
             last = f;
-            ++crossings;
         }
     }
-    if (crossings < 2)
-        return 0.0;
-    return (crossings - 1) * 44100.0 / static_cast<double>(last - first);
+    return crossings < 2 ? 0.0 : (crossings - 1) * 44100.0 / static_cast<double>(last - first);
 }
 
 std::vector<float> renderAll(Slice& slice, unsigned block, int maxBlocks)
 {
-    std::vector<float> all;
-    std::vector<float> buf(block);
+    std::vector<float> all, buf(block);
     for (int i = 0; i < maxBlocks; ++i) {
         std::fill(buf.begin(), buf.end(), 0.0f);
         const unsigned got = slice.render(buf.data(), block);
@@ -126,14 +116,19 @@ bool withFileSizeLimit(unsigned long bytes, const std::function<bool()>& write)
 {
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = bytes;
+    const rlimit small{bytes, old.rlim_max};
     auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool result = write();
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     return result;
+}
+
+QByteArray readBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace SliceTestSupport
