@@ -64,9 +64,8 @@ inline void loadLoop(Kerfer* kerfer, const QString& path)
     waitForFill(kerfer->getLoop());
 }
 
-// The Mesa driver is unloaded when the display closes, before the leak check
-// at exit, and its few unfreed blocks then escape the driver's suppression.
-// One more reference keeps it mapped.
+// The Mesa driver is unloaded when the display closes, before the leak check at
+// exit, and its unfreed blocks then escape the suppression: one more reference.
 inline void keepGlDriverLoaded()
 {
     static bool done = false;
@@ -75,8 +74,7 @@ inline void keepGlDriverLoaded()
     done = true;
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void*) {
-            const QString name = QString::fromLocal8Bit(info->dlpi_name);
-            if (name.endsWith("_dri.so"))
+            if (QString::fromLocal8Bit(info->dlpi_name).endsWith("_dri.so"))
                 dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD);
             return 0;
         },
@@ -99,22 +97,23 @@ inline void mouse(QWidget* widget, QEvent::Type type, const QPoint& pos,
     QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &event);
 }
-
 inline void press(QWidget* widget, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton)
 {
     mouse(widget, QEvent::MouseButtonPress, pos, button, button);
 }
-
 inline void dragTo(QWidget* widget, const QPoint& pos, Qt::MouseButtons held = Qt::LeftButton)
 {
     mouse(widget, QEvent::MouseMove, pos, Qt::NoButton, held);
 }
-
-inline void release(QWidget* widget, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton)
+inline void release(QWidget* widget, const QPoint& pos)
 {
-    mouse(widget, QEvent::MouseButtonRelease, pos, button, Qt::NoButton);
+    mouse(widget, QEvent::MouseButtonRelease, pos);
 }
-
+inline void click(QWidget* widget, const QPoint& pos)
+{
+    press(widget, pos);
+    release(widget, pos);
+}
 inline void drag(QWidget* widget, const QPoint& from, const QPoint& to)
 {
     press(widget, from);
@@ -122,9 +121,9 @@ inline void drag(QWidget* widget, const QPoint& from, const QPoint& to)
     release(widget, to);
 }
 
-inline void wheel(QWidget* widget, const QPoint& pos, const QPoint& angleDelta)
+inline void wheel(QWidget* widget, const QPoint& pos, int angleY)
 {
-    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), angleDelta, Qt::NoButton,
+    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, angleY), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(widget, &event);
 }
