@@ -62,7 +62,6 @@ TEST_F(SampleLibraryBrowserTest, ClicksAndArrowKeysAnnounceThePathOtherKeysNothi
     for (Qt::Key other : {Qt::Key_Right, Qt::Key_A, Qt::Key_Return, Qt::Key_PageDown})
         key(other);
     EXPECT_TRUE(m_spy->isEmpty());
-
     // An empty folder has nothing to announce; an unknown path shows the top.
     QDir().mkpath(m_dir + "/empty");
     open(m_dir + "/empty");

@@ -38,7 +38,6 @@ TEST_F(TransportBarTest, RulerShrinksItsStepUntilMoreThanSevenTicksShow)
 {
     EXPECT_EQ(m_bar->rulerScale().step, 0); // nothing shown, nothing to measure
     showLoop();
-    EXPECT_EQ(m_bar->rulerScale().step, 88200); // an eighth of the loop: one second
     // A tenth of the loop: 88200 shrunk by thirds to 7742 (87.8 ms), 9 ticks.
     m_view->setViewPosition(0, 70560);
     EXPECT_EQ(m_bar->rulerScale().step, 7742);
@@ -65,7 +64,6 @@ TEST_F(TransportBarTest, UpperHalfPlaysLowerHalfLoopsTheHoveredSlice)
     loop->play(false, 0.0, 1.0);
 
     dragTo(m_bar.get(), QPoint(300, kLower), Qt::NoButton); // hover
-    EXPECT_EQ(frame(m_bar.get()).pixel(220, kLower), QColor(60, 60, 60).rgb());
     click(m_bar.get(), QPoint(300, kLower));
     EXPECT_EQ(loop->getLoopMode(), 2);
     EXPECT_EQ(m_kerfer.getLoopRegionStart(), 176400u);

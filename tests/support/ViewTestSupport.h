@@ -1,7 +1,6 @@
 #pragma once
 
-// Helpers for the view suites; header only, as the support library does not
-// link the widget modules.
+// Header only: the support library does not link the widget modules.
 
 #include "AudioCache.h"
 #include "Kerfer.h"
@@ -39,9 +38,9 @@ inline QString testName()
 
 // A stereo 16-bit WAV at 44100 Hz.
 inline QString writeLoop(const QString& dir, const TestAudio::Generator& gen = TestAudio::ramp,
-                         long frames = kFrames)
+                         long frames = kFrames, const QString& name = "loop.wav")
 {
-    const QString path = dir + "/loop.wav";
+    const QString path = dir + "/" + name;
     EXPECT_TRUE(
         TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, gen));
     return path;
