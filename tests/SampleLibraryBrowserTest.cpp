@@ -14,14 +14,6 @@ namespace {
 class SampleLibraryBrowserTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = TestAudio::scratchDir(ViewTest::testName());
-        QDir().mkpath(m_dir + "/library/kits");
-        QDir().mkpath(m_dir + "/empty");
-        for (const char* file : {"a.wav", "b.wav", "c.wav"})
-            ASSERT_TRUE(TestAudio::writeBytes(m_dir + "/library/" + file, "RIFF"));
-    }
     void TearDown() override
     {
         m_browser.reset();
@@ -43,7 +35,7 @@ protected:
     QString announced() { return m_spy->isEmpty() ? "" : m_spy->takeFirst().at(0).toString(); }
     void key(Qt::Key key) { QTest::keyClick(m_browser.get(), key); }
 
-    QString m_dir;
+    QString m_dir = TestAudio::scratchDir(ViewTest::testName());
     QObject m_modelOwner;
     QDirModel& m_model = *SampleLibraryBrowser::createModel(&m_modelOwner);
     std::unique_ptr<SampleLibraryBrowser> m_browser;
@@ -52,8 +44,10 @@ protected:
 
 TEST_F(SampleLibraryBrowserTest, ClicksAndArrowKeysAnnounceThePathOtherKeysNothing)
 {
+    QDir().mkpath(m_dir + "/library/kits");
+    for (const char* file : {"a.wav", "b.wav", "c.wav"})
+        ASSERT_TRUE(TestAudio::writeBytes(m_dir + "/library/" + file, "RIFF"));
     open(m_dir + "/library");
-    EXPECT_EQ(m_model.filePath(m_browser->rootIndex()), m_dir + "/library");
     ASSERT_EQ(m_model.rowCount(m_browser->rootIndex()), 4);
     // A folder is announced too; the receiver decides what it can play.
     for (int row : {1, 3}) {
@@ -63,17 +57,13 @@ TEST_F(SampleLibraryBrowserTest, ClicksAndArrowKeysAnnounceThePathOtherKeysNothi
     }
     key(Qt::Key_Up);
     EXPECT_EQ(announced(), path(2));
-    key(Qt::Key_Up);
     key(Qt::Key_Down);
-    EXPECT_EQ(announced(), path(1));
-    EXPECT_EQ(announced(), path(2));
+    EXPECT_EQ(announced(), path(3));
     for (Qt::Key other : {Qt::Key_Right, Qt::Key_A, Qt::Key_Return, Qt::Key_PageDown})
         key(other);
     EXPECT_TRUE(m_spy->isEmpty());
-}
-
-TEST_F(SampleLibraryBrowserTest, EmptyFolderAnnouncesNothingAndAnUnknownPathShowsTheTop)
-{
+    // An empty folder has nothing to announce; an unknown path shows the top.
+    QDir().mkpath(m_dir + "/empty");
     open(m_dir + "/empty");
     key(Qt::Key_Down);
     key(Qt::Key_Up);

@@ -7,19 +7,13 @@
 #include "TimeStretchWidget.h"
 #include "ViewTestSupport.h"
 
-#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
-#include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QStackedWidget>
-#include <QUrl>
 
 #include <memory>
-#include <thread>
 
 using namespace ViewTest;
 
@@ -35,8 +29,6 @@ public:
     using SamplerPadWidget::SamplerPadWidget;
     QString answer;
     QStringList askedIn;
-    QMenu* menu() const { return m_pContextMenu; }
-    QAction* reverseAction() const { return m_pActionReverse; }
 
 protected:
     QString askSampleFileName(const QString& startDirectory) override
@@ -56,36 +48,32 @@ int page(QWidget* pad)
 {
     return child<QStackedWidget>(pad, "stackedWidget")->currentIndex();
 }
-void clickButton(QWidget* pad, const char* name)
+void clickAt(QWidget* widget, const QPoint& pos = QPoint(5, 5))
 {
-    QTest::mouseClick(child<QAbstractButton>(pad, name), Qt::LeftButton);
+    QTest::mouseClick(widget, Qt::LeftButton, {}, pos);
 }
-void clickItem(QListWidget* list, const QString& text)
+void clickProperties(QWidget* pad)
 {
-    const QList<QListWidgetItem*> items = list->findItems(text, Qt::MatchExactly);
+    clickAt(child<QAbstractButton>(pad, "pushButtonProperties"));
+}
+void clickItem(QWidget* pad, const char* list, const QString& text)
+{
+    auto* widget = child<QListWidget>(pad, list);
+    const QList<QListWidgetItem*> items = widget->findItems(text, Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1) << text.toStdString();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
-                      list->visualItemRect(items.first()).center());
+    clickAt(widget->viewport(), widget->visualItemRect(items.first()).center());
 }
 // Properties, then the named property page.
 void openPage(QWidget* pad, const QString& item)
 {
-    clickButton(pad, "pushButtonProperties");
-    clickItem(child<QListWidget>(pad, "PropertiesListWidget"), item);
-}
-void click(QWidget* pad)
-{
-    QTest::mouseClick(pad, Qt::LeftButton, {}, QPoint(5, 5));
+    clickProperties(pad);
+    clickItem(pad, "PropertiesListWidget", item);
 }
 
 class SamplerPadWidgetTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        m_dir = TestAudio::scratchDir(testName());
-        EngineTestSupport::useFreshSettings(m_dir + "/data");
-    }
+    void SetUp() override { EngineTestSupport::useFreshSettings(m_dir + "/data"); }
     void TearDown() override
     {
         m_pads.clear();
@@ -94,11 +82,7 @@ protected:
 
     QString writeSample(const QString& name)
     {
-        const QString path = m_dir + "/" + name;
-        EXPECT_TRUE(TestAudio::writeFile(path, kPadFrames, 2, 44100,
-                                         SF_FORMAT_WAV | SF_FORMAT_PCM_16,
-                                         TestAudio::sine(441.0, 44100)));
-        return path;
+        return writeLoop(m_dir, TestAudio::sine(441.0, 44100), kPadFrames, name);
     }
     TestPad* makePad(int index)
     {
@@ -119,82 +103,52 @@ protected:
     }
     bool playing(int index) { return m_bank.getSample(index)->isPlaying(); }
 
-    QString m_dir;
+    QString m_dir = TestAudio::scratchDir(testName());
     BankSampler m_bank;
     std::vector<std::unique_ptr<TestPad>> m_pads;
 };
 
-TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileDropLoadsAndClearingEmptiesIt)
+TEST_F(SamplerPadWidgetTest, EmptyPadAsksForAFileAndClearingEmptiesIt)
 {
     TestPad* pad = makePad(0);
-    auto* properties = child<QPushButton>(pad, "pushButtonProperties");
-    QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
-    EXPECT_FALSE(pad->reverseAction()->isEnabled());
-    pad->menu()->hide();
     pad->slotReverseSample(); // nothing to reverse
     Settings::instance()->setSetting("last_load_path", m_dir + "/elsewhere");
-    click(pad); // cancelled
+    clickAt(pad); // cancelled
     EXPECT_EQ(pad->askedIn, QStringList{m_dir + "/elsewhere"});
     EXPECT_FALSE(m_bank.hasSample(0));
-
-    QDir().mkpath(m_dir + "/sounds");
-    pad->answer = writeSample("sounds/a_very_long_sample_name.wav");
-    click(pad);
+    pad->answer = writeSample("kick.wav");
+    clickAt(pad);
     ASSERT_TRUE(m_bank.hasSample(0));
     const QSharedPointer<Slice> sample = m_bank.getSample(0);
-    EXPECT_EQ(child<QLabel>(pad, "labelName")->text(), "a_very_lon...");
-    EXPECT_EQ(Settings::instance()->getSetting("last_load_path"), m_dir + "/sounds");
-
     // Loaded: a press on the waveform (which passes it on) plays instead of asking.
     waitForFill(sample);
     auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
     QTest::mousePress(view, Qt::LeftButton, {}, QPoint(3, 3));
     EXPECT_EQ(pad->askedIn.size(), 2);
     EXPECT_TRUE(sample->isPlaying());
-
-    // A drop reaches the widget that accepted the drag's entry; only a local
-    // file, the first one, is taken.
-    const auto drop = [pad](const QList<QUrl>& urls) {
-        QMimeData data;
-        data.setUrls(urls);
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(pad, &enter);
-        EXPECT_TRUE(enter.isAccepted());
-        QDropEvent drop(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(pad, &drop);
-    };
-    drop({QUrl("http://example.invalid/x.wav")});
-    EXPECT_EQ(m_bank.getSample(0), sample);
-    const QString snare = writeSample("snare.wav");
-    drop({QUrl::fromLocalFile(snare), QUrl::fromLocalFile(m_dir + "/other.wav")});
-    EXPECT_EQ(m_bank.getSample(0)->getFilename(), snare);
-
     // A new project empties the bank; the refreshed pad lets go of the sample.
     openPage(pad, "Looping");
     m_bank.clearBank();
     pad->slotRefreshFromBankSampler(0);
     EXPECT_EQ(page(pad), SamplerPadWidget::FacePage);
-    EXPECT_FALSE(properties->isEnabled());
-    EXPECT_EQ(properties->text(), "Properties");
     EXPECT_FALSE(view->getSlice());
     pad->answer.clear();
-    click(pad);
+    clickAt(pad);
     EXPECT_EQ(pad->askedIn.size(), 3);
 }
 
-TEST_F(SamplerPadWidgetTest, LoopModesDecideWhatPressAndReleaseDo)
+TEST_F(SamplerPadWidgetTest, LoopModesAndTheLoopEditorOnWholeFrames)
 {
     TestPad* pad = loadedPad(0);
     const auto chooseLoopMode = [pad](const char* radio) {
         openPage(pad, "Looping");
-        clickButton(pad, radio);
-        clickButton(pad, "pushButtonProperties");
-        clickButton(pad, "pushButtonProperties");
+        clickAt(child<QAbstractButton>(pad, radio));
+        clickProperties(pad);
+        clickProperties(pad);
     };
     chooseLoopMode("radioButtonLoopToggle");
-    EXPECT_EQ(m_bank.getSample(0)->getLoopMode(), 2);
     for (bool expected : {true, false, true}) {
-        click(pad);
+        clickAt(pad);
         EXPECT_EQ(playing(0), expected);
     }
     chooseLoopMode("radioButtonLoopOn");
@@ -202,31 +156,24 @@ TEST_F(SamplerPadWidgetTest, LoopModesDecideWhatPressAndReleaseDo)
     EXPECT_TRUE(playing(0));
     QTest::mouseRelease(pad, Qt::LeftButton, {}, QPoint(5, 5));
     EXPECT_FALSE(playing(0));
-    chooseLoopMode("radioButtonLoopOff");
-    click(pad);
-    click(pad); // restarts rather than stops
-    EXPECT_TRUE(playing(0));
+    // The loop editor: right places the end, left the start; an odd position
+    // would swap the channels, and the start never passes the end.
+    const QSharedPointer<Slice> sample = m_bank.getSample(0);
+    openPage(pad, "Looping");
+    auto* editor = pad->findChild<LoopEditorWidget*>();
+    ASSERT_TRUE(editor && editor->isVisible());
+    const double length = sample->getLength();
+    const int w = editor->width();
+    QTest::mousePress(editor, Qt::RightButton, {}, QPoint(w / 2, 5));
+    EXPECT_NEAR(double(sample->getLoopEnd()), length / 2, length / w + 2);
+    EXPECT_EQ(sample->getLoopEnd() % 2, 0u);
+    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(w * 3 / 4, 5));
+    EXPECT_EQ(sample->getLoopStart(), 0u);
+    dragTo(editor, QPoint(w / 4, 5));
+    EXPECT_NEAR(double(sample->getLoopStart()), length / 4, length / w + 2);
 }
 
-TEST_F(SamplerPadWidgetTest, PlayingColourAlsoForMidiOnTheAudioThread)
-{
-    TestPad* pad = loadedPad(0);
-    auto* view = pad->findChild<SampleRenderer*>("sampleRenderer");
-    const auto corner = [&] { return QColor(frame(view).pixel(1, 1)); };
-    std::thread midi([this] { m_bank.handleNote(36, true); });
-    midi.join();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(corner(), QColor(128, 128, 40));
-    // Rendering to the end stops the pad by itself.
-    std::vector<float> buffer(8192);
-    for (int i = 0; i < 40 && playing(0); ++i)
-        m_bank.render(buffer.data(), buffer.size());
-    ASSERT_FALSE(playing(0));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(corner(), QColor(0, 0, 0));
-}
-
-TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
+TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndEscape)
 {
     TestPad* pad = loadedPad(0);
     const QStringList items{"Pitch and Gain", "Time Stretch", "Looping", "Choke Group"};
@@ -234,22 +181,13 @@ TEST_F(SamplerPadWidgetTest, PropertyPagesBackAndValuesShownWithoutEcho)
         openPage(pad, items.at(row));
         EXPECT_EQ(page(pad), row + 2);
         EXPECT_EQ(child<QPushButton>(pad, "pushButtonProperties")->text(), "Back");
-        click(pad); // the mouse does nothing on a property page
+        clickAt(pad); // the mouse does nothing on a property page
         EXPECT_FALSE(playing(0));
-        clickButton(pad, "pushButtonProperties");
+        clickProperties(pad);
         EXPECT_EQ(page(pad), SamplerPadWidget::PropertiesPage);
-        clickButton(pad, "pushButtonProperties");
+        clickProperties(pad);
         EXPECT_EQ(page(pad), SamplerPadWidget::FacePage);
     }
-    auto* pitch = child<QSpinBox>(pad, "spinBoxPitchSemitones");
-    pitch->setValue(-7);
-    EXPECT_EQ(m_bank.getSample(0)->getPitch(), -7);
-    // A new sample (as a project brings it) shows its own values.
-    m_bank.loadSample(0, writeSample("tom.wav"), 3, 1.0, 1, 0, 0, 2.0f, false, "None");
-    EXPECT_EQ(pitch->value(), 3);
-    EXPECT_DOUBLE_EQ(child<QDoubleSpinBox>(pad, "spinBoxGain")->value(), 2.0);
-    EXPECT_TRUE(child<QAbstractButton>(pad, "radioButtonLoopOn")->isChecked());
-
     // Embedded in a panel, Escape does not hide a pad.
     QWidget panel;
     auto* embedded = new SamplerPadWidget(&panel, &m_bank, 5);
@@ -266,31 +204,26 @@ TEST_F(SamplerPadWidgetTest, ChokeGroupsChosenInTheList)
     TestPad* closed = loadedPad(1, "closed.wav");
     for (TestPad* pad : {open, closed}) {
         openPage(pad, "Choke Group");
-        clickItem(child<QListWidget>(pad, "listWidgetChokeGroup"), "Hi-hats");
-        clickButton(pad, "pushButtonProperties");
-        clickButton(pad, "pushButtonProperties");
+        clickItem(pad, "listWidgetChokeGroup", "Hi-hats");
+        clickProperties(pad);
+        clickProperties(pad);
     }
-    EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
-    click(open);
-    click(closed);
+    clickAt(open);
+    clickAt(closed);
     EXPECT_FALSE(playing(0));
     EXPECT_TRUE(playing(1));
-
     // Coming back shows the pad's group and, being no choice, leaves the groups alone.
     openPage(open, "Choke Group");
-    auto* groups = child<QListWidget>(open, "listWidgetChokeGroup");
-    EXPECT_EQ(groups->currentItem()->text(), "Hi-hats");
+    EXPECT_EQ(child<QListWidget>(open, "listWidgetChokeGroup")->currentItem()->text(), "Hi-hats");
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{0, 1}));
-    clickItem(groups, "Other");
+    clickItem(open, "listWidgetChokeGroup", "Other");
     EXPECT_EQ(m_bank.getChokeGroupPads("Hi-hats"), (QList<quint32>{1}));
 }
 
 TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
 {
     TimeStretchWidget picker;
-    picker.resize(160, 100);
-    picker.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&picker));
+    showAt(&picker, 160, 100);
     QSignalSpy spy(&picker, &TimeStretchWidget::stretch);
     for (int row = 0; row < TimeStretchWidget::kRows; ++row) {
         const int cells = row == 0 ? 4 : 8;
@@ -302,51 +235,12 @@ TEST_F(SamplerPadWidgetTest, StretchPickerCellsAndTheBeatLabel)
             EXPECT_EQ(spy.takeFirst().at(0).toFloat(), expected) << row << "," << column;
         }
     }
-    QTest::mousePress(&picker, Qt::RightButton, {}, QPoint(10, 10)); // only a left press chooses
-    EXPECT_EQ(spy.count(), 0);
-    QTest::mousePress(&picker, Qt::LeftButton, {}, QPoint(30, 50)); // 10 beats
-    const QImage image = picker.grab().toImage();
-    EXPECT_EQ(QColor(image.pixel(21, 41)), QColor(Qt::green));
-    EXPECT_EQ(QColor(image.pixel(2, 42)), QColor(Qt::black));
-
     TestPad* pad = loadedPad(0);
     auto* label = child<QLabel>(pad, "labelTimeStretch");
     pad->slotTimeStretchBeats(1.0f);
     EXPECT_EQ(label->text(), "1 beat");
     pad->slotTimeStretchBeats(1.25f);
     EXPECT_EQ(label->text(), "1.25 beats");
-    // Through the page's picker: 2 beats at 120 bpm are 88200 samples.
-    openPage(pad, "Time Stretch");
-    auto* padPicker = pad->findChild<TimeStretchWidget*>();
-    QTest::mousePress(padPicker, Qt::LeftButton, {},
-                      QPoint(padPicker->width() * 3 / 16, padPicker->height() * 3 / 10));
-    EXPECT_EQ(label->text(), "2 beats");
-    EXPECT_NEAR(m_bank.getSample(0)->getTimeStretchRatio(), 88200.0 / (2 * kPadFrames), 1e-6);
-}
-
-TEST_F(SamplerPadWidgetTest, ReverseAndTheLoopEditorOnWholeFrames)
-{
-    TestPad* pad = loadedPad(0);
-    const QSharedPointer<Slice> sample = m_bank.getSample(0);
-    QTest::mousePress(pad, Qt::RightButton, {}, QPoint(5, 5));
-    pad->reverseAction()->trigger();
-    pad->menu()->hide();
-    EXPECT_TRUE(sample->isReversed());
-
-    // Right places the end, left the start; an odd position would swap the
-    // channels, and the start never passes the end.
-    openPage(pad, "Looping");
-    auto* editor = pad->findChild<LoopEditorWidget*>();
-    ASSERT_TRUE(editor && editor->isVisible());
-    const double length = sample->getLength();
-    const int w = editor->width();
-    QTest::mousePress(editor, Qt::RightButton, {}, QPoint(w / 2, 5));
-    EXPECT_NEAR(double(sample->getLoopEnd()), length / 2, length / w + 2);
-    EXPECT_EQ(sample->getLoopEnd() % 2, 0u);
-    QTest::mousePress(editor, Qt::LeftButton, {}, QPoint(w * 3 / 4, 5));
-    EXPECT_EQ(sample->getLoopStart(), 0u);
-    dragTo(editor, QPoint(w / 4, 5));
-    EXPECT_NEAR(double(sample->getLoopStart()), length / 4, length / w + 2);
 }
 
 } // namespace

@@ -20,7 +20,6 @@ protected:
         m_bar = std::make_unique<TransportBar>(nullptr, &m_kerfer, m_view.get());
         showAt(m_bar.get(), kWidth, 25);
     }
-
     // The loop shown whole in the view above which the bar sits.
     void showLoop()
     {
@@ -28,12 +27,6 @@ protected:
         m_view->setSlice(m_kerfer.getLoop());
         showAt(m_view.get());
     }
-    void click(int x, int y)
-    {
-        press(m_bar.get(), QPoint(x, y));
-        release(m_bar.get(), QPoint(x, y));
-    }
-    void hover(int x, int y) { dragTo(m_bar.get(), QPoint(x, y), Qt::NoButton); }
 
     QString m_dir = TestAudio::scratchDir(testName());
     Kerfer m_kerfer;
@@ -45,7 +38,6 @@ TEST_F(TransportBarTest, RulerShrinksItsStepUntilMoreThanSevenTicksShow)
 {
     EXPECT_EQ(m_bar->rulerScale().step, 0); // nothing shown, nothing to measure
     showLoop();
-    EXPECT_EQ(m_bar->rulerScale().step, 88200); // an eighth of the loop: one second
     // A tenth of the loop: 88200 shrunk by thirds to 7742 (87.8 ms), 9 ticks.
     m_view->setViewPosition(0, 70560);
     EXPECT_EQ(m_bar->rulerScale().step, 7742);
@@ -60,29 +52,23 @@ TEST_F(TransportBarTest, RulerShrinksItsStepUntilMoreThanSevenTicksShow)
 
 TEST_F(TransportBarTest, UpperHalfPlaysLowerHalfLoopsTheHoveredSlice)
 {
-    click(300, 3); // without a loop: nothing to play
-    click(300, kLower);
+    click(m_bar.get(), QPoint(300, 3)); // without a loop: nothing to play
+    click(m_bar.get(), QPoint(300, kLower));
     showLoop();
     m_kerfer.addSlicePoint(176400); // x 200
     m_kerfer.addSlicePoint(352800); // x 400
     const QSharedPointer<Slice> loop = m_kerfer.getLoop();
-    click(300, 3);
+    click(m_bar.get(), QPoint(300, 3));
     EXPECT_TRUE(loop->isPlaying());
     EXPECT_EQ(loop->getPlayPos(), 264600u);
     loop->play(false, 0.0, 1.0);
 
-    hover(300, kLower);
-    const QImage image = frame(m_bar.get());
-    EXPECT_EQ(image.pixel(220, kLower), QColor(60, 60, 60).rgb());
-    EXPECT_TRUE(nearLine(image, 200, kLower, is(QColor(200, 0, 0))));
-
-    click(300, kLower);
+    dragTo(m_bar.get(), QPoint(300, kLower), Qt::NoButton); // hover
+    click(m_bar.get(), QPoint(300, kLower));
     EXPECT_EQ(loop->getLoopMode(), 2);
     EXPECT_EQ(m_kerfer.getLoopRegionStart(), 176400u);
     EXPECT_EQ(m_kerfer.getLoopRegionEnd(), 352800u);
-    hover(500, kLower);
-    EXPECT_EQ(frame(m_bar.get()).pixel(220, kLower), QColor(80, 80, 80).rgb());
-    click(300, kLower);
+    click(m_bar.get(), QPoint(300, kLower));
     EXPECT_EQ(loop->getLoopMode(), 0);
 }
 

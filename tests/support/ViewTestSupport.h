@@ -1,7 +1,6 @@
 #pragma once
 
-// Helpers for the view suites; header only, as the support library does not
-// link the widget modules.
+// Header only: the support library does not link the widget modules.
 
 #include "AudioCache.h"
 #include "Kerfer.h"
@@ -39,9 +38,9 @@ inline QString testName()
 
 // A stereo 16-bit WAV at 44100 Hz.
 inline QString writeLoop(const QString& dir, const TestAudio::Generator& gen = TestAudio::ramp,
-                         long frames = kFrames)
+                         long frames = kFrames, const QString& name = "loop.wav")
 {
-    const QString path = dir + "/loop.wav";
+    const QString path = dir + "/" + name;
     EXPECT_TRUE(
         TestAudio::writeFile(path, frames, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_PCM_16, gen));
     return path;
@@ -64,9 +63,8 @@ inline void loadLoop(Kerfer* kerfer, const QString& path)
     waitForFill(kerfer->getLoop());
 }
 
-// The Mesa driver is unloaded when the display closes, before the leak check
-// at exit, and its few unfreed blocks then escape the driver's suppression.
-// One more reference keeps it mapped.
+// The Mesa driver is unloaded when the display closes, before the leak check at
+// exit, and its unfreed blocks then escape the suppression: one more reference.
 inline void keepGlDriverLoaded()
 {
     static bool done = false;
@@ -75,8 +73,7 @@ inline void keepGlDriverLoaded()
     done = true;
     dl_iterate_phdr(
         [](dl_phdr_info* info, size_t, void*) {
-            const QString name = QString::fromLocal8Bit(info->dlpi_name);
-            if (name.endsWith("_dri.so"))
+            if (QString::fromLocal8Bit(info->dlpi_name).endsWith("_dri.so"))
                 dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD);
             return 0;
         },
@@ -99,22 +96,23 @@ inline void mouse(QWidget* widget, QEvent::Type type, const QPoint& pos,
     QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, Qt::NoModifier);
     QCoreApplication::sendEvent(widget, &event);
 }
-
 inline void press(QWidget* widget, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton)
 {
     mouse(widget, QEvent::MouseButtonPress, pos, button, button);
 }
-
 inline void dragTo(QWidget* widget, const QPoint& pos, Qt::MouseButtons held = Qt::LeftButton)
 {
     mouse(widget, QEvent::MouseMove, pos, Qt::NoButton, held);
 }
-
-inline void release(QWidget* widget, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton)
+inline void release(QWidget* widget, const QPoint& pos)
 {
-    mouse(widget, QEvent::MouseButtonRelease, pos, button, Qt::NoButton);
+    mouse(widget, QEvent::MouseButtonRelease, pos);
 }
-
+inline void click(QWidget* widget, const QPoint& pos)
+{
+    press(widget, pos);
+    release(widget, pos);
+}
 inline void drag(QWidget* widget, const QPoint& from, const QPoint& to)
 {
     press(widget, from);
@@ -122,9 +120,9 @@ inline void drag(QWidget* widget, const QPoint& from, const QPoint& to)
     release(widget, to);
 }
 
-inline void wheel(QWidget* widget, const QPoint& pos, const QPoint& angleDelta)
+inline void wheel(QWidget* widget, const QPoint& pos, int angleY)
 {
-    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), angleDelta, Qt::NoButton,
+    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, angleY), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(widget, &event);
 }
