@@ -147,9 +147,7 @@ TEST_F(ProjectFileTest, SavingAddsTheExtensionAndNeverLeavesAHalfFile)
     const QByteArray old = read(dir + "plain.tmx");
     for (int pad = 0; pad < BankSampler::PadCount; ++pad)
         loadPlain(pad);
-    const bool saved =
-        withFileSizeLimit(512, [&] { return m_engine->saveProject(dir + "plain.tmx"); });
-    EXPECT_FALSE(saved);
+    EXPECT_FALSE(withFileSizeLimit(512, [&] { return m_engine->saveProject(dir + "plain.tmx"); }));
     EXPECT_EQ(read(dir + "plain.tmx"), old);
     EXPECT_EQ(QDir(dir).entryList({"plain*"}, QDir::Files | QDir::Hidden),
               QStringList{"plain.tmx"});

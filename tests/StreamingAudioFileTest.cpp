@@ -1,6 +1,5 @@
 #include "StreamingAudioFile.h"
 
-#include "LogCapture.h"
 #include "TestAudio.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +33,7 @@ std::vector<float> readAll(const QString& path, const std::vector<unsigned>& req
     return out;
 }
 
-TEST(StreamingAudioFileTest, FileIsAddedRequestByRequestUntilItsEnd)
+TEST(StreamingAudioFileTest, FileIsAddedRequestByRequestUntilItsEndAndUnplayableFilesAreSilent)
 {
     const QString stereo = makeFile("stereo.wav", 10000, 2);
     const std::vector<float> file = TestAudio::readFile(stereo);
@@ -49,17 +48,12 @@ TEST(StreamingAudioFileTest, FileIsAddedRequestByRequestUntilItsEnd)
     const std::vector<float> monoOut = readAll(mono, {10000, 15600});
     for (size_t i = 0; i < monoOut.size(); ++i)
         ASSERT_EQ(monoOut[i], i / 2 < monoFile.size() ? kBed + monoFile[i / 2] : kBed) << i;
-}
 
-TEST(StreamingAudioFileTest, UnplayableFilesAreSilent)
-{
-    const QString sixChannels = makeFile("six.wav", 1000, 6);
+    // Six channels and text are unplayable: silent.
     const QString text = makeFile("notes.wav", 1, 1);
     ASSERT_TRUE(TestAudio::writeBytes(text, "these are not samples\n"));
-    LogCapture::clear();
-    for (const QString& path : {sixChannels, text})
+    for (const QString& path : {makeFile("six.wav", 1000, 6), text})
         EXPECT_EQ(readAll(path, {2048, 2048, 2048}), std::vector<float>(3 * 2048, kBed));
-    EXPECT_TRUE(LogCapture::containsAll({"Error opening file", "\"" + text + "\""}));
 }
 
 } // namespace
