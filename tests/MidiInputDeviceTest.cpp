@@ -50,7 +50,6 @@ TEST_F(MidiInputDeviceTest, NotesOnChannelOneReachPadsAndRecorders)
 {
     looper(0)->armRecording(true);
     looper(1)->armRecording(true);
-
     // A note on channel 2 and a controller: nothing plays or records.
     EXPECT_EQ(feed({shortMessage(0x91, 36, 100), shortMessage(0xB0, 36, 100)}), 2);
     EXPECT_FALSE(padPlaying(0));
@@ -62,8 +61,7 @@ TEST_F(MidiInputDeviceTest, NotesOnChannelOneReachPadsAndRecorders)
     EXPECT_EQ(state(0), RecordingState::Recording);
     EXPECT_EQ(state(1), RecordingState::Recording);
 
-    // Velocity 0 counts as a note on; note off stops a pad in loop mode 1
-    // and the recorders never see it.
+    // Velocity 0 is a note on; note off stops a loop mode 1 pad, never a recording.
     feed({shortMessage(0x90, 36, 0)});
     EXPECT_TRUE(padPlaying(0));
     feed({shortMessage(0x80, 51, 0), shortMessage(0x80, 36, 0)});
@@ -75,55 +73,39 @@ TEST_F(MidiInputDeviceTest, NotesOnChannelOneReachPadsAndRecorders)
     EXPECT_TRUE(padPlaying(15));
     EXPECT_EQ(state(0), RecordingState::Off);
     EXPECT_EQ(state(1), RecordingState::Off);
-    EXPECT_TRUE(looper(1)->isPlaying());
 }
 
-TEST_F(MidiInputDeviceTest, MachineControlCommandsDriveTheSelectedRecorder)
+TEST_F(MidiInputDeviceTest, MachineControlDrivesTheSelectedRecorderAndOtherSysexIsConsumed)
 {
-    command(0x02); // Play
-    EXPECT_TRUE(looper(0)->isPlaying());
-    command(0x01); // Stop
-    EXPECT_FALSE(looper(0)->isPlaying());
-
-    // Fast Forward and Rewind wrap around the four recorders; unknown
-    // commands do nothing.
-    for (int code : {0x05, 0x04, 0x04, 0x03, 0x44})
-        command(code);
-    EXPECT_EQ(m_loopers.getSelectedLooperIndex(), 1);
-    EXPECT_FALSE(looper(1)->isPlaying());
-
-    // Record Strobe arms; Play or Stop while recording ends the recording
-    // and plays it.
-    for (int code : {0x02, 0x01}) {
-        command(0x06);
-        EXPECT_EQ(state(1), RecordingState::Armed);
-        feed({shortMessage(0x90, 40, 100)});
-        ASSERT_EQ(state(1), RecordingState::Recording);
-        std::vector<float> block(512, 0.25f);
-        m_loopers.recordAll(block.data(), block.size());
-        command(code);
-        EXPECT_EQ(state(1), RecordingState::Off);
-        EXPECT_TRUE(looper(1)->isPlaying());
-        EXPECT_EQ(looper(1)->getLoop()->getLength(), 512u);
-    }
-}
-
-TEST_F(MidiInputDeviceTest, OtherSystemExclusiveMessagesAreConsumedWithoutEffect)
-{
-    // Non-real-time universal (F0 7E ... F7) with a Play command's shape, a
-    // manufacturer's message over three events, one that ends in its first
-    // event, then one whose end byte is the fourth of an event: the note
-    // after each is read as a note again.
+    // Non-real-time universal with a Play command's shape, a message over three
+    // events, one that ends in the last byte of its only event: the note after is a note.
     feed({sysexBytes(0xF0, 0x7E, 0x7F, 0x06), sysexBytes(0x02, 0xF7, 0, 0),
           sysexBytes(0xF0, 0x41, 0x10, 0x42), sysexBytes(0x12, 0x40, 0x00, 0x7F),
           sysexBytes(0x00, 0x41, 0xF7, 0), sysexBytes(0xF0, 0x7D, 0x01, 0xF7),
           shortMessage(0x90, 51, 100)});
     EXPECT_TRUE(padPlaying(15));
-    feed({sysexBytes(0xF0, 0x43, 0x10, 0x4C), sysexBytes(0x00, 0x00, 0x7E, 0xF7),
-          shortMessage(0x90, 36, 100)});
-    EXPECT_TRUE(padPlaying(0));
-    for (int i = 0; i < 4; ++i)
-        EXPECT_FALSE(looper(i)->isPlaying());
+    EXPECT_FALSE(looper(0)->isPlaying());
+
+    command(0x02); // Play
+    EXPECT_TRUE(looper(0)->isPlaying());
+    command(0x01); // Stop
+    EXPECT_FALSE(looper(0)->isPlaying());
+    // Fast Forward and Rewind wrap around the four recorders; unknown commands do nothing.
+    for (int code : {0x05, 0x04, 0x04, 0x03, 0x44})
+        command(code);
+    EXPECT_EQ(m_loopers.getSelectedLooperIndex(), 1);
+
+    // Record Strobe arms; Play while recording ends the recording and plays it.
+    command(0x06);
+    EXPECT_EQ(state(1), RecordingState::Armed);
+    feed({shortMessage(0x90, 40, 100)});
+    ASSERT_EQ(state(1), RecordingState::Recording);
+    std::vector<float> block(512, 0.25f);
+    m_loopers.recordAll(block.data(), block.size());
+    command(0x02);
+    EXPECT_EQ(state(1), RecordingState::Off);
+    EXPECT_TRUE(looper(1)->isPlaying());
+    EXPECT_EQ(looper(1)->getLoop()->getLength(), 512u);
 }
 
 TEST_F(MidiInputDeviceTest, MoreThanOneBufferOfPendingEventsIsHandledOverTwoPolls)

@@ -6,10 +6,9 @@
 #include "SliceTestSupport.h"
 #include "TestAudio.h"
 
-#include <gtest/gtest.h>
-
 #include <QElapsedTimer>
 #include <QSet>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdio>
@@ -38,8 +37,7 @@ TEST(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
 
     BankSampler pads;
     LoopingSamplerBank loopers;
-    // No quantization wiring: Qt's event queue is not instrumented, so the
-    // user-interface thread sets the lengths itself, as the signal would.
+    // No quantization wiring (Qt's event queue is not instrumented): the UI thread sets lengths.
     MidiInputDevice midi(&pads, &loopers);
     for (int pad = 0; pad < 8; ++pad)
         pads.loadSample(pad, files.at(pad % 3), 0, 1.0, pad % 3, 0, 0, 0.5f, false,
@@ -47,6 +45,7 @@ TEST(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
 
     std::atomic<bool> stop{false};
     std::atomic<long> blocks{0};
+    long edits = 0;
 
     // The audio thread: MIDI through the poll's decoding, then the engine's render order.
     std::thread audio([&] {
@@ -55,24 +54,13 @@ TEST(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
         std::vector<PmEvent> events;
         while (!stop) {
             events.clear();
-            const int notes = int(rng() % 4);
-            for (int i = 0; i < notes; ++i) {
-                const int note = 34 + int(rng() % 20);
-                events.push_back(shortMessage(rng() % 3 ? 0x90 : 0x80, note, int(rng() % 128)));
-            }
-            switch (rng() % 40) {
-            case 0: // Record Strobe
-            case 1: // Play
-            case 2: // Fast Forward
-                events.push_back(sysexBytes(0xF0, 0x7F, 0x7F, 0x06));
-                events.push_back(sysexBytes(rng() % 2 ? 0x06 : int(rng() % 6), 0xF7, 0, 0));
-                break;
-            case 3:
+            for (int i = int(rng() % 4); i > 0; --i)
+                events.push_back(shortMessage(rng() % 3 ? 0x90 : 0x80, 34 + int(rng() % 20), 100));
+            const unsigned control = rng() % 40;
+            if (control < 3) // Record Strobe half the time, else any command
+                appendMachineControl(events, rng() % 2 ? 0x06 : int(rng() % 6));
+            else if (control == 3)
                 events.push_back(shortMessage(0x90, LoopingSampler::StopNote, 100));
-                break;
-            default:
-                break;
-            }
             midi.handleEvents(events.data(), int(events.size()));
 
             std::fill(buffer.begin(), buffer.end(), 0.0f);
@@ -87,43 +75,34 @@ TEST(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
     std::mt19937 rng(11);
     QElapsedTimer timer;
     timer.start();
-    long edits = 0;
-    while (timer.elapsed() < 1500) {
+    for (; timer.elapsed() < 1500; ++edits) {
         const int pad = int(rng() % BankSampler::PadCount);
-        switch (rng() % 10) {
+        const QString& group = groups.at(int(rng() % 4));
+        switch (rng() % 5) {
         case 0:
-        case 1:
             pads.loadSample(pad, files.at(int(rng() % 3)), int(rng() % 5) - 2,
                             rng() % 2 ? 1.0 : 1.25, int(rng() % 3), 0, 0, 0.5f, rng() % 4 == 0,
-                            groups.at(int(rng() % 4)));
+                            group);
             break;
-        case 2:
-        case 3:
-        case 4:
-            pads.addToChokeGroup(pad, groups.at(int(rng() % 4)));
-            break;
-        case 5:
+        case 1:
+            pads.addToChokeGroup(pad, group);
+            (void)pads.getChokeGroupPads(group);
             pads.triggerSample(pad);
             break;
-        case 6:
+        case 2:
             pads.setSemitone(pad, int(rng() % 7) - 3);
             (void)pads.getChokeGroupNames();
             break;
-        case 7:
+        case 3:
             loopers.getLoopers().at(int(rng() % 4))->armRecording(true);
             loopers.getLoopers().at(int(rng() % 4))->setQuantizationLength(long(rng() % 40000));
             break;
-        case 8:
-            if (rng() % 20 == 0)
+        default:
+            if (rng() % 10 == 0)
                 pads.clearBank();
             else
                 pads.setMasterTempo(100 + int(rng() % 60));
-            break;
-        default:
-            (void)pads.getChokeGroupPads(groups.at(int(rng() % 4)));
-            break;
         }
-        ++edits;
     }
     stop = true;
     audio.join();

@@ -38,17 +38,15 @@ TEST(SliceEngineConcurrencyTest, RenderingGoesOnWhileTheUserInterfaceChangesWhat
     kerfer->toggleSliceLoop(0); // sounds for the whole run
     kerfer->playLoop(true);
 
-    std::atomic<bool> stop{false};
+    std::atomic<bool> stop{false}, finite{true};
     std::atomic<long> cycles{0};
-    std::atomic<bool> finite{true};
     std::thread audio([&] {
         std::vector<float> buffer(2048);
         while (!stop.load()) {
             std::fill(buffer.begin(), buffer.end(), 0.0f);
             engine.render(buffer.data(), static_cast<unsigned long>(buffer.size()));
-            if (!std::all_of(buffer.begin(), buffer.end(),
-                             [](float v) { return std::isfinite(v); }))
-                finite = false;
+            finite = finite && std::all_of(buffer.begin(), buffer.end(),
+                                           [](float v) { return std::isfinite(v); });
             ++cycles;
         }
     });

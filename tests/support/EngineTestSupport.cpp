@@ -36,9 +36,7 @@ WrittenFile readWritten(const QString& path)
     SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
     if (!f)
         return file;
-    file.ok = true;
     file.format = info.format;
-    file.channels = info.channels;
     file.rate = info.samplerate;
     file.frames = static_cast<long>(info.frames);
     file.samples.resize(static_cast<size_t>(info.frames * info.channels));
@@ -50,9 +48,7 @@ WrittenFile readWritten(const QString& path)
 
 float pcm16(float value)
 {
-    // With clipping on, libsndfile converts through a 32-bit integer and
-    // shifts it down, which rounds towards minus infinity; reading scales
-    // back by 1/32768.
+    // libsndfile (clipping on) converts through a 32-bit integer shifted down: floor.
     const double scaled = std::floor(static_cast<double>(value) * 32768.0);
     return static_cast<float>(std::max(-32768.0, std::min(32767.0, scaled)) / 32768.0);
 }

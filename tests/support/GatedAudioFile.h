@@ -7,22 +7,19 @@
 #include <memory>
 #include <mutex>
 
-// An AudioFile that reads through a real reader (which it owns) but holds the
-// reading thread at a gate before each read until the test lets it pass, so
-// that a test can act while a background fill stands at a known chunk.
+// Reads through a real reader (which it owns) but holds the reading thread at a gate
+// before each read, so a test can act while a background fill stands at a known chunk.
 class GatedAudioFile : public AudioFile
 {
 public:
     explicit GatedAudioFile(AudioFile* inner) : m_inner(inner) {}
 
-    // Lets n more reads pass the gate.
-    void allow(int n)
+    void allow(int n) // n more reads pass the gate
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_allowed += n;
         m_changed.notify_all();
     }
-    // Lets every read pass from now on.
     void openGate() { allow(1 << 30); }
     // Waits until a read stands at the gate; false after timeoutMs.
     bool waitUntilHeld(int timeoutMs = 10000)
@@ -31,8 +28,7 @@ public:
         return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                                   [&] { return m_held; });
     }
-    // Reads that have been asked for (also the one held at the gate).
-    int readsStarted()
+    int readsStarted() // also the one held at the gate
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_started;

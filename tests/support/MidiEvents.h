@@ -6,8 +6,7 @@
 
 #include <vector>
 
-// PortMidi events as a MIDI input delivers them, for feeding the decoding of
-// MidiInputDevice.
+// PortMidi events as a MIDI input delivers them.
 namespace MidiEvents {
 
 inline PmEvent shortMessage(int status, int data1, int data2)
