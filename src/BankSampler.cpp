@@ -237,25 +237,35 @@ void BankSampler::triggerSample(int index)
     if (!sample)
         return;
 
-    const QString group = sample->getChokeGroup();
-    if (group != QLatin1String(kNoGroup)) {
-        // Collected into a bit set under the map's lock (no allocation on the
-        // audio thread), stopped after it is released.
-        quint32 members = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_chokeMutex);
-            for (auto it = m_chokeGroups.constFind(group);
-                 it != m_chokeGroups.cend() && it.key() == group; ++it) {
-                if (it.value() < static_cast<quint32>(PadCount))
-                    members |= 1u << it.value();
-            }
-        }
-        for (int pad = 0; pad < PadCount; ++pad) {
-            if (members & (1u << pad))
-                stopSample(pad);
-        }
+    const quint32 members = chokeGroupMembers(index);
+    for (int pad = 0; pad < PadCount; ++pad) {
+        if (members & (1u << pad))
+            stopSample(pad);
     }
     sample->play(true, 0.0, 1.0);
+}
+
+quint32 BankSampler::chokeGroupMembers(int index) const
+{
+    // The pad's group is found in the map rather than copied from its sample:
+    // a copy on the audio thread would share the string with the pad editor,
+    // which could leave the last reference, and the freeing, to this thread.
+    // Collected into a bit set under the map's lock (no allocation here); the
+    // pads are stopped after it is released.
+    std::lock_guard<std::mutex> lock(m_chokeMutex);
+    auto own = m_chokeGroups.cbegin();
+    while (own != m_chokeGroups.cend() &&
+           (own.value() != static_cast<quint32>(index) || own.key() == QLatin1String(kNoGroup)))
+        ++own;
+    if (own == m_chokeGroups.cend())
+        return 0;
+    quint32 members = 0;
+    for (auto it = m_chokeGroups.constFind(own.key());
+         it != m_chokeGroups.cend() && it.key() == own.key(); ++it) {
+        if (it.value() < static_cast<quint32>(PadCount))
+            members |= 1u << it.value();
+    }
+    return members;
 }
 
 void BankSampler::stopSample(int index)

@@ -93,6 +93,7 @@ private:
     QSharedPointer<Slice> padSample(int index) const;
     // Takes the pad out of every group it is listed in.
     void forgetPad(int index);
+    quint32 chokeGroupMembers(int index) const;
     // Returns once no trigger that may have copied a pad before it was
     // replaced is still running; replaced samples are let go after it.
     void waitForPadUsers();

@@ -75,7 +75,13 @@ TEST(SamplerConcurrencyTest, MidiAndRenderingWhilePadsAreLoadedAndRegrouped)
     std::mt19937 rng(11);
     QElapsedTimer timer;
     timer.start();
-    for (; timer.elapsed() < 1500; ++edits) {
+    // Enough edits and blocks are waited for rather than assumed from the time: a
+    // loaded race-check run builds a pad's sample in tens of milliseconds.
+    for (; timer.elapsed() < 1500 || edits <= 40 || blocks <= 100; ++edits) {
+        if (timer.elapsed() > 120000) {
+            ADD_FAILURE() << edits << " edits and " << blocks << " blocks in 120 s";
+            break;
+        }
         const int pad = int(rng() % BankSampler::PadCount);
         const QString& group = groups.at(int(rng() % 4));
         switch (rng() % 5) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -67,6 +68,9 @@ TEST(SliceEngineConcurrencyTest, RenderingGoesOnWhileTheUserInterfaceChangesWhat
         if (round % 4 == 3)
             engine.newProject();
     }
+    // The audio thread must have rendered through the changes, however slow the run.
+    for (int waited = 0; cycles.load() <= 8 && waited < 1200; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     stop = true;
     audio.join();
     LogCapture::setEcho(true);
