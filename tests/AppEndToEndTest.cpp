@@ -161,6 +161,9 @@ protected:
         // -displayfd: the server picks a free display and writes its number.
         ASSERT_TRUE(s_server->waitForReadyRead(30000)) << "no Xvfb";
         qputenv("DISPLAY", ":" + s_server->readAllStandardOutput().trimmed());
+        // Seen once on a busy machine: the number came before the server took clients.
+        ASSERT_TRUE(waitFor([] { return run("xdotool", {"getdisplaygeometry"}); }, 30000))
+            << "Xvfb takes no clients";
     }
     static void TearDownTestSuite()
     {
