@@ -5,11 +5,11 @@
 #include "AudioCache.h"
 #include "AudioFile.h"
 #include "AudioFileAudioDecoder.h"
+#include "AudioFileWriter.h"
 #include "LinearResampler.h"
 #include "SoundTouchResampler.h"
 
 #include <QDebug>
-#include <QSaveFile>
 #include <QThread>
 
 #include <sndfile.h>
@@ -603,35 +603,12 @@ bool Slice::save(const QString& fileName, unsigned long startSample, unsigned lo
         return false;
     }
 
-    SF_INFO info;
-    std::memset(&info, 0, sizeof(info));
-    info.samplerate = 44100;
-    info.channels = 2;
     // Compared case-sensitively, as the names the export actions build are.
     const bool aiff =
         fileName.endsWith(QLatin1String(".aiff")) || fileName.endsWith(QLatin1String(".aif"));
-    info.format = (aiff ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
-    if (!sf_format_check(&info)) {
-        qDebug() << "Invalid file format for" << fileName;
+    AudioFileWriter writer(fileName, (aiff ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | SF_FORMAT_PCM_16);
+    if (!writer.isOpen())
         return false;
-    }
-
-    // Written under a temporary name beside the target and renamed over it
-    // only once complete: a full disk or a crash never leaves a truncated file,
-    // and an existing file is not lost before its replacement exists.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Error opening file" << fileName << file.errorString();
-        return false;
-    }
-    SNDFILE* sndFile = sf_open_fd(file.handle(), SFM_WRITE, &info, SF_FALSE);
-    if (!sndFile) {
-        qDebug() << "Error opening file" << fileName << sf_strerror(nullptr);
-        file.cancelWriting();
-        return false;
-    }
-    // Beyond full scale becomes full scale instead of wrapping around.
-    sf_command(sndFile, SFC_SET_CLIPPING, nullptr, SF_TRUE);
 
     const unsigned kBlock = 512;
     float* work = static_cast<float*>(AlignedMalloc(kBlock * sizeof(float), 16));
@@ -651,8 +628,6 @@ bool Slice::save(const QString& fileName, unsigned long startSample, unsigned lo
     // block that reaches its end with audio from the slice's start, so each
     // block asks for no more output than the rest of the range can give.
     quint32 remaining = length;
-    quint64 total = 0;
-    bool failed = false;
     for (;;) {
         unsigned request = kBlock;
         while (request > 0 && LinearResampler::sourceSamples(request, 0, rate) > remaining)
@@ -664,28 +639,13 @@ bool Slice::save(const QString& fileName, unsigned long startSample, unsigned lo
         if (got == 0)
             break;
         remaining -= LinearResampler::sourceSamples(request, 0, rate);
-        const sf_count_t written = sf_write_float(sndFile, work, got);
-        total += static_cast<quint64>(std::max<sf_count_t>(written, 0));
-        if (written != static_cast<sf_count_t>(got)) {
-            failed = true;
+        if (!writer.write(work, got))
             break;
-        }
     }
-    qDebug() << "wrote" << total << "samples";
+    qDebug() << "wrote" << writer.getSamplesWritten() << "samples";
 
     AlignedFree(work);
-    if (sf_close(sndFile) != 0)
-        failed = true;
-    if (failed) {
-        qDebug() << "Failed to write" << fileName;
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        qDebug() << "Failed to write" << fileName << file.errorString();
-        return false;
-    }
-    return true;
+    return writer.commit();
 }
 
 void Slice::playRange(quint32 start, quint32 end)

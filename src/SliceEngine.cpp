@@ -1,6 +1,7 @@
 #include "SliceEngine.h"
 
 #include "AudioCache.h"
+#include "AudioFileWriter.h"
 #include "AudioOutputDevice.h"
 #include "BankSampler.h"
 #include "Kerfer.h"
@@ -322,64 +323,28 @@ bool SliceEngine::exportLoop(const QString& fileName)
         return false;
     }
 
-    SF_INFO info;
-    std::memset(&info, 0, sizeof(info));
-    info.frames = static_cast<sf_count_t>(total / 2);
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    if (!sf_format_check(&info)) {
-        qDebug() << "Invalid file format for" << fileName;
+    AudioFileWriter writer(fileName, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                           static_cast<sf_count_t>(total / 2));
+    if (!writer.isOpen())
         return false;
-    }
-    // Written under a temporary name and renamed into place once complete.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Error opening file" << fileName << file.errorString();
-        return false;
-    }
-    SNDFILE* sndFile = sf_open_fd(file.handle(), SFM_WRITE, &info, SF_FALSE);
-    if (!sndFile) {
-        qDebug() << "Error opening file" << fileName << sf_strerror(nullptr);
-        file.cancelWriting();
-        return false;
-    }
 
     // Rendered and written a block at a time rather than held whole: a long
     // loop would otherwise need gigabytes. The mutex is held throughout, as
     // for one long audio callback, so the output does not advance anything
     // in between.
     std::vector<float> block(kExportBlockSamples);
-    quint64 written = 0;
-    bool failed = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        while (written < total) {
+        for (quint64 written = 0; written < total;) {
             const unsigned long n =
                 static_cast<unsigned long>(std::min<quint64>(kExportBlockSamples, total - written));
             std::fill(block.begin(), block.begin() + n, 0.0f);
             renderLocked(block.data(), n);
-            const sf_count_t count = sf_write_float(sndFile, block.data(), n);
-            if (count > 0)
-                written += static_cast<quint64>(count);
-            if (count != static_cast<sf_count_t>(n)) {
-                failed = true;
+            if (!writer.write(block.data(), static_cast<sf_count_t>(n)))
                 break;
-            }
+            written += n;
         }
     }
-    qDebug() << "wrote" << written << "frames";
-
-    if (sf_close(sndFile) != 0)
-        failed = true;
-    if (failed) {
-        qDebug() << "Failed to write" << fileName;
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        qDebug() << "Failed to write" << fileName << file.errorString();
-        return false;
-    }
-    return true;
+    qDebug() << "wrote" << writer.getSamplesWritten() << "frames";
+    return writer.commit();
 }
