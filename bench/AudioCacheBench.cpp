@@ -5,6 +5,7 @@
 #include "AudioCache.h"
 #include "AudioFileAudioDecoder.h"
 #include "AudioFileSndFile.h"
+#include "BenchAudio.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,24 +33,12 @@ QString g_mp3Path;
 
 bool writeFiveMinuteWav(const QString& path)
 {
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = kRate;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::vector<float> block(2 * 4096);
-    for (long start = 0; start < kFrames; start += 4096) {
-        const long n = std::min(4096l, kFrames - start);
-        for (long i = 0; i < n; ++i) {
-            const double t = static_cast<double>(start + i) / kRate;
-            block[2 * i] = static_cast<float>(0.4 * std::sin(2 * M_PI * 220 * t));
-            block[2 * i + 1] = static_cast<float>(0.4 * std::sin(2 * M_PI * 331 * t));
-        }
-        sf_writef_float(f, block.data(), n);
-    }
-    return sf_close(f) == 0;
+    return BenchAudio::writeStereo(
+        path, kFrames, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](long frame, float& left, float& right) {
+            const double t = static_cast<double>(frame) / kRate;
+            left = static_cast<float>(0.4 * std::sin(2 * M_PI * 220 * t));
+            right = static_cast<float>(0.4 * std::sin(2 * M_PI * 331 * t));
+        });
 }
 
 // Seconds from the construction of a cache to its last fillProgress(), as a

@@ -7,6 +7,7 @@
 
 #include "AudioDecoder.h"
 #include "AudioFileAudioDecoder.h"
+#include "BenchAudio.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -29,39 +30,22 @@ namespace {
 const int kRate = 44100;
 const long kFrames = 5L * 60 * kRate;
 
-QString benchDir()
-{
-    const QString dir = QDir::tempPath() + "/tamberlo-bench";
-    QDir().mkpath(dir);
-    return dir;
-}
+using BenchAudio::benchDir;
 
 // Something an encoder has to work at: a few drifting tones and some noise.
 bool writeFiveMinuteWav(const QString& path)
 {
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = kRate;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::vector<float> block(2 * 4096);
-    unsigned noise = 12345;
-    for (long start = 0; start < kFrames; start += 4096) {
-        const long n = std::min(4096L, kFrames - start);
-        for (long i = 0; i < n; ++i) {
-            const double t = static_cast<double>(start + i) / kRate;
+    return BenchAudio::writeStereo(
+        path, kFrames, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+        [noise = 12345u](long frame, float& left, float& right) mutable {
+            const double t = static_cast<double>(frame) / kRate;
             noise = noise * 1664525u + 1013904223u;
             const double hiss = (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 0.05;
             const double tone = 0.25 * std::sin(2 * M_PI * (220 + 20 * std::sin(t)) * t) +
                                 0.1 * std::sin(2 * M_PI * 1870 * t);
-            block[2 * i] = static_cast<float>(tone + hiss);
-            block[2 * i + 1] = static_cast<float>(0.8 * tone - hiss);
-        }
-        sf_writef_float(f, block.data(), n);
-    }
-    return sf_close(f) == 0;
+            left = static_cast<float>(tone + hiss);
+            right = static_cast<float>(0.8 * tone - hiss);
+        });
 }
 
 bool run(const QString& command)

@@ -8,6 +8,7 @@
 // first use in /tmp/tamberlo-bench and kept there.
 
 #include "AudioCache.h"
+#include "BenchAudio.h"
 #include "Kerfer.h"
 #include "Settings.h"
 #include "Slice.h"
@@ -35,40 +36,23 @@ const int kRate = 44100;
 const long kFrames = 60L * kRate;
 const int kSlices = 16;
 
-QString benchDir()
-{
-    const QString dir = QDir::tempPath() + "/tamberlo-bench";
-    QDir().mkpath(dir);
-    return dir;
-}
+using BenchAudio::benchDir;
 
 bool writeLoop(const QString& path)
 {
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = kRate;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::vector<float> block(2 * 4096);
-    unsigned noise = 54321;
-    for (long start = 0; start < kFrames; start += 4096) {
-        const long n = std::min(4096L, kFrames - start);
-        for (long i = 0; i < n; ++i) {
-            const double t = static_cast<double>(start + i) / kRate;
+    return BenchAudio::writeStereo(
+        path, kFrames, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+        [noise = 54321u](long frame, float& left, float& right) mutable {
+            const double t = static_cast<double>(frame) / kRate;
             noise = noise * 1664525u + 1013904223u;
             const double hiss = (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 0.1;
             // A kick every half second over a bass line.
             const double beat = std::fmod(t, 0.5);
             const double kick = 0.6 * std::exp(-beat * 30) * std::sin(2 * M_PI * 55 * beat);
             const double bass = 0.2 * std::sin(2 * M_PI * 82.4 * t);
-            block[2 * i] = static_cast<float>(kick + bass + hiss);
-            block[2 * i + 1] = static_cast<float>(kick + bass - hiss);
-        }
-        sf_writef_float(f, block.data(), n);
-    }
-    return sf_close(f) == 0;
+            left = static_cast<float>(kick + bass + hiss);
+            right = static_cast<float>(kick + bass - hiss);
+        });
 }
 
 const QString& loopPath()

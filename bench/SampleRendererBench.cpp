@@ -8,6 +8,7 @@
 // The loops are written on first use to /tmp/tamberlo-bench and kept there.
 
 #include "AudioCache.h"
+#include "BenchAudio.h"
 #include "SampleRendererLooper.h"
 #include "Slice.h"
 
@@ -42,27 +43,14 @@ public:
 // A drum-like loop: decaying bursts twice a second over a quiet tone.
 bool writeLoop(const QString& path, long frames)
 {
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = kRate;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    std::vector<float> block(2 * 4096);
-    for (long start = 0; start < frames; start += 4096) {
-        const long n = std::min(4096L, frames - start);
-        for (long i = 0; i < n; ++i) {
-            const long frame = start + i;
+    return BenchAudio::writeStereo(
+        path, frames, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](long frame, float& left, float& right) {
             const double t = double(frame % (kRate / 2)) / kRate;
             const double v = 0.8 * std::exp(-t * 30) * std::sin(2 * M_PI * 90 * t) +
                              0.05 * std::sin(2 * M_PI * 440 * double(frame) / kRate);
-            block[2 * i] = float(v);
-            block[2 * i + 1] = float(0.9 * v);
-        }
-        sf_writef_float(f, block.data(), n);
-    }
-    return sf_close(f) == 0;
+            left = float(v);
+            right = float(0.9 * v);
+        });
 }
 
 // The loop of the given length, loaded and completely filled, kept for the run.

@@ -7,6 +7,7 @@
 
 #include "AudioCache.h"
 #include "BankSampler.h"
+#include "BenchAudio.h"
 #include "LoopingSampler.h"
 #include "LoopingSamplerBank.h"
 #include "Slice.h"
@@ -39,22 +40,11 @@ double threadCpuSeconds()
 
 bool writeSine(const QString& path, double hz, long frames)
 {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!file)
-        return false;
-    std::vector<float> data(std::size_t(frames) * 2);
-    for (long f = 0; f < frames; ++f) {
-        const float v = float(0.3 * std::sin(2.0 * M_PI * hz * double(f) / 44100.0));
-        data[std::size_t(f) * 2] = v;
-        data[std::size_t(f) * 2 + 1] = -v;
-    }
-    const bool ok = sf_writef_float(file, data.data(), frames) == frames;
-    sf_close(file);
-    return ok;
+    return BenchAudio::writeStereo(
+        path, frames, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [hz](long f, float& left, float& right) {
+            left = float(0.3 * std::sin(2.0 * M_PI * hz * double(f) / 44100.0));
+            right = -left;
+        });
 }
 
 struct Rig

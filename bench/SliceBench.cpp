@@ -4,6 +4,7 @@
 // go. The "xRealtime" counter is how many voices of real time one core renders.
 
 #include "AudioCache.h"
+#include "BenchAudio.h"
 #include "Slice.h"
 
 #include <benchmark/benchmark.h>
@@ -31,18 +32,11 @@ QString benchFile()
     if (!path.isEmpty())
         return path;
     path = QDir::tempPath() + "/tamberlo-slicebench.wav";
-    SF_INFO info{};
-    info.channels = 2;
-    info.samplerate = 44100;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
-    std::vector<float> audio(kFrames * 2);
-    for (long i = 0; i < kFrames; ++i) {
-        audio[2 * i] = static_cast<float>(0.5 * std::sin(i * 0.0627));
-        audio[2 * i + 1] = static_cast<float>(0.5 * std::sin(i * 0.0411));
-    }
-    sf_writef_float(f, audio.data(), kFrames);
-    sf_close(f);
+    BenchAudio::writeStereo(path, kFrames, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                            [](long i, float& left, float& right) {
+                                left = static_cast<float>(0.5 * std::sin(i * 0.0627));
+                                right = static_cast<float>(0.5 * std::sin(i * 0.0411));
+                            });
     return path;
 }
 
