@@ -65,30 +65,6 @@ void setSetting(const char* key, const QString& value)
     Settings::instance()->setSetting(QString::fromLatin1(key), value);
 }
 
-QString wavFilter()
-{
-    return KerferUI::tr("WAV files (*.wav)");
-}
-
-QString aiffFilter()
-{
-    return KerferUI::tr("AIFF files (*.aif *.aiff)");
-}
-
-// Slices are written as AIFF only for names ending in a lower-case ".aif" or
-// ".aiff", so a name without an audio suffix gets the chosen filter's, and an
-// upper-case AIFF suffix is lowered: the file is then what its name says.
-QString withAudioSuffix(const QString& fileName, const QString& selectedFilter)
-{
-    const QString suffix = QFileInfo(fileName).suffix();
-    const QString lower = suffix.toLower();
-    if (lower == "wav")
-        return fileName;
-    if (lower == "aif" || lower == "aiff")
-        return fileName.left(fileName.size() - suffix.size()) + lower;
-    return fileName + (selectedFilter == aiffFilter() ? ".aif" : ".wav");
-}
-
 // The loop file's name without its suffix, fit to be the stem of the numbered
 // export names (the export takes everything after the first dot as suffix).
 QString exportStem(const QString& loopFile)
@@ -332,7 +308,8 @@ void KerferUI::slotExportLoop()
     const QString loopFile = m_pKerfer->getLoop()->getFilename();
     const QString suggested =
         QFileInfo(loopFile).dir().filePath(exportStem(loopFile) + "_loop.wav");
-    QString fileName = askFileName(FileDialog::Save, tr("Export Loop"), suggested, wavFilter());
+    QString fileName = askFileName(FileDialog::Save, tr("Export Loop"), suggested,
+                                   SampleRendererKerfer::wavFilter());
     if (fileName.isEmpty())
         return;
     if (QFileInfo(fileName).suffix().toLower() != "wav")
@@ -480,11 +457,13 @@ void KerferUI::slotExportSlicesToDisk()
     const QString suggested =
         QDir(directory).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile));
     QString selectedFilter;
-    const QString fileName = askFileName(FileDialog::Save, tr("Save Slices"), suggested,
-                                         wavFilter() + ";;" + aiffFilter(), &selectedFilter);
+    const QString fileName =
+        askFileName(FileDialog::Save, tr("Save Slices"), suggested,
+                    SampleRendererKerfer::wavFilter() + ";;" + SampleRendererKerfer::aiffFilter(),
+                    &selectedFilter);
     if (fileName.isEmpty())
         return;
-    const QString baseFilePath = withAudioSuffix(fileName, selectedFilter);
+    const QString baseFilePath = SampleRendererKerfer::withAudioSuffix(fileName, selectedFilter);
     Settings::instance()->setSetting(
         QString::fromLatin1(SampleRendererKerfer::kSaveSliceDirectoryKey),
         QFileInfo(baseFilePath).absolutePath());

@@ -31,24 +31,26 @@ int truncX(double x)
     return static_cast<int>(std::clamp(std::trunc(x), -1.0e6, 1.0e6));
 }
 
-QString wavFilter()
+} // namespace
+
+QString SampleRendererKerfer::wavFilter()
 {
-    return SampleRendererKerfer::tr("WAV files (*.wav)");
+    return tr("WAV files (*.wav)");
 }
 
-QString aiffFilter()
+QString SampleRendererKerfer::aiffFilter()
 {
-    return SampleRendererKerfer::tr("AIFF files (*.aif *.aiff)");
+    return tr("AIFF files (*.aif *.aiff)");
 }
 
 // Export writes AIFF only for names ending in a lower-case ".aif" or ".aiff"
 // and WAV for everything else, so the name decides the container: a name
 // without an audio suffix gets the one of the chosen filter, and an upper-case
 // AIFF suffix is lowered so that the file really is what its name says.
-QString withAudioSuffix(const QString& fileName, const QString& selectedFilter)
+QString SampleRendererKerfer::withAudioSuffix(const QString& fileName,
+                                              const QString& selectedFilter)
 {
-    const QFileInfo info(fileName);
-    const QString suffix = info.suffix();
+    const QString suffix = QFileInfo(fileName).suffix();
     const QString lower = suffix.toLower();
     if (lower == "wav")
         return fileName;
@@ -56,8 +58,6 @@ QString withAudioSuffix(const QString& fileName, const QString& selectedFilter)
         return fileName.left(fileName.size() - suffix.size()) + lower;
     return fileName + (selectedFilter == aiffFilter() ? ".aif" : ".wav");
 }
-
-} // namespace
 
 SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
     : SampleRenderer(parent, kerfer ? kerfer->getLoop() : QSharedPointer<Slice>()),

@@ -24,6 +24,11 @@ public:
     static constexpr long kMarkerGap = 512;
     // Settings key of the folder the last slice was saved to.
     static const char* const kSaveSliceDirectoryKey;
+    // The save dialogs' filters, and the name completed with the suffix that
+    // makes the export write the chosen container.
+    static QString wavFilter();
+    static QString aiffFilter();
+    static QString withAudioSuffix(const QString& fileName, const QString& selectedFilter);
 
     SampleRendererKerfer(QWidget* parent, Kerfer* kerfer);
     ~SampleRendererKerfer() override;
