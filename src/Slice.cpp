@@ -514,12 +514,13 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
     const quint32 passEnd = m_endSample;
     if (m_loopMode > 0)
         m_endSample = m_loopEnd;
-    const quint32 loopEnd = m_loopMode > 0 ? m_loopEnd : m_endSample;
-    const qint32 loopLength = static_cast<qint32>(loopEnd - m_loopStart);
+    const qint32 loopLength = static_cast<qint32>(m_loopEnd - m_loopStart);
 
-    if (loopLength <= 0) {
-        // Nothing to wrap into: play what is left of the pass and stop rather
-        // than loop an empty region.
+    if (m_loopMode == 0 || loopLength <= 0) {
+        // A one-shot pass, or a loop with nothing to wrap into: what is left
+        // of the pass plays and the rest of the block stays silent. Filling it
+        // on from the loop start would put a burst of the loop's beginning
+        // after every slice.
         if (m_playPosOffset < passEnd) {
             const quint32 rest = passEnd - m_playPosOffset;
             if (cache)
@@ -528,7 +529,8 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
             if (cache)
                 cache->unlock();
         }
-        qDebug() << "Loop region is empty, stopping playback";
+        if (m_loopMode > 0)
+            qDebug() << "Loop region is empty, stopping playback";
         const bool once = m_loopMode == 0;
         this->play(false, 0.0, 1.0);
         if (once) {
@@ -571,12 +573,6 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
     if (cache)
         cache->unlock();
     m_playPosOffset = m_loopStart + static_cast<quint32>(r);
-
-    if (m_loopMode == 0) {
-        this->play(false, 0.0, 1.0);
-        emit stopped();
-        emit playbackToggled(false);
-    }
     return numSamples;
 }
 

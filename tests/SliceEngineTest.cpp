@@ -90,6 +90,28 @@ TEST_F(SliceEngineTest, RenderSumsLoopPadAndPreviewExactlyAndRecordersTakeAllBut
     }
 }
 
+TEST_F(SliceEngineTest, OneShotSlicesAndPadsEndInSilence)
+{
+    // The digit key plays the first slice, a pad in loop mode 0 its file; after
+    // them comes silence, not the beginning of the loop or of the pad.
+    const QString loopPath = writeWav(m_dir, "loop.wav", 40000);
+    const std::vector<float> loop = stereoSamples(loopPath);
+    const QString padPath = writeWav(m_dir, "pad.wav", 9000);
+    const std::vector<float> pad = stereoSamples(padPath);
+    loadLoop(loopPath);
+    m_engine->getKerfer()->addSlicePoint(30000);
+    BankSampler* bank = m_engine->getBankSampler();
+    bank->loadSample(0, padPath, 0, 1.0, 0, 0, 0, 1.0f, false, "None");
+    ASSERT_TRUE(waitFilled(bank->getSample(0)->getAudioCache().data()));
+    m_engine->getKerfer()->playSlice(0);
+    bank->triggerSample(0);
+    const std::vector<float> out = renderBlocks(2048, 24);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const float expected = (i < 30000 ? loop[i] : 0.0f) + (i < pad.size() ? pad[i] : 0.0f);
+        ASSERT_NEAR(out[i], expected, 1e-3) << i;
+    }
+}
+
 TEST_F(SliceEngineTest, NewProjectEmptiesThePadsOnly)
 {
     const QString loopPath = writeWav(m_dir, "loop.wav", 30000);
