@@ -122,6 +122,38 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     }
 }
 
+TEST_F(AudioOutputDeviceTest, ExportLoopLeavesTheDevicePlayingAndItNeverHearsTheExport)
+{
+    buildEngine({});
+    const std::vector<float> loop = loadLoop(88200);
+    AudioOutputDevice* device = m_engine->getAudioOutputDevice();
+    ASSERT_NE(device, nullptr);
+    const auto captured = [] { return QFileInfo(s_raw).size(); };
+    while (captured() == 0)
+        QThread::msleep(1);
+    LogCapture::clear();
+    const qint64 before = captured();
+    ASSERT_TRUE(m_engine->exportLoopFromStart(m_dir + "/loop.wav"));
+    // The stream ran on (silent) while the export rendered, and was not reopened.
+    EXPECT_GT(captured(), before);
+    EXPECT_EQ(m_engine->getAudioOutputDevice(), device);
+    EXPECT_FALSE(LogCapture::contains("iFramesPerBuffer"));
+    const qint64 after = captured();
+    while (captured() < after + (1 << 20))
+        QThread::msleep(1);
+    m_engine->closeAudioDevice();
+
+    // Nothing of the loop, nor of the tail its resampler kept, reached the device.
+    QFile raw(s_raw);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    EXPECT_EQ(bytes.count('\0'), bytes.size());
+    const std::vector<float> file = readWritten(m_dir + "/loop.wav").samples;
+    ASSERT_EQ(file.size(), loop.size());
+    for (size_t i = 0; i < 1024; ++i)
+        ASSERT_NEAR(file[i], loop[i], 1e-3) << i;
+}
+
 TEST_F(AudioOutputDeviceTest, ADeviceThatIsNotThereRendersNothing)
 {
     buildEngine({{"AudioDevice", "7. Gone (Nowhere)"}, {"MidiDevice", "None"}});
