@@ -1,7 +1,8 @@
 #pragma once
 
-// Audio for the benchmarks: stereo 44.1 kHz files written block by block from
-// a generator, so minutes of audio never sit in memory whole.
+// Audio for the benchmarks: stereo files (44.1 kHz unless asked otherwise)
+// written block by block from a generator, so minutes of audio never sit in
+// memory whole.
 
 #include <QDir>
 #include <QFile>
@@ -25,11 +26,12 @@ inline QString benchDir()
 // Called once per frame, in order, with the frame's index.
 using Generator = std::function<void(long frame, float& left, float& right)>;
 
-inline bool writeStereo(const QString& path, long frames, int format, const Generator& generate)
+inline bool writeStereo(const QString& path, long frames, int format, const Generator& generate,
+                        int rate = 44100)
 {
     SF_INFO info{};
     info.channels = 2;
-    info.samplerate = 44100;
+    info.samplerate = rate;
     info.format = format;
     SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
     if (!f)

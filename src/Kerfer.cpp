@@ -1,6 +1,7 @@
 #include "Kerfer.h"
 
 #include "Assert.h"
+#include "ExportFormat.h"
 #include "Slice.h"
 
 #include <QDebug>
@@ -410,7 +411,13 @@ void Kerfer::render(float* buffer, unsigned numSamples)
         m_pLoop->render(buffer, numSamples);
 }
 
-bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
+bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName, QString* error)
+{
+    return saveSlice(startSample, fileName, ExportFormat::forSliceFile(fileName), error);
+}
+
+bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName,
+                       const ExportFormat& format, QString* error)
 {
     QSharedPointer<Slice> loop;
     quint32 start = 0;
@@ -419,6 +426,8 @@ bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
         QMutexLocker lock(&m_mutex);
         if (!hasAudio()) {
             qDebug() << "Slice not saved, no loop loaded:" << fileName;
+            if (error)
+                *error = QStringLiteral("no loop is loaded");
             return false;
         }
         loop = m_pLoop;
@@ -437,11 +446,13 @@ bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName)
     }
     if (start >= end) {
         qDebug() << "Slice not saved, it holds no audio:" << fileName << start << end;
+        if (error)
+            *error = QStringLiteral("the slice holds no audio");
         return false;
     }
     // Written without the Kerfer's mutex: the loop pointer is our own
     // reference, and the audio thread renders the loop through this mutex.
-    return loop->save(fileName, start, end);
+    return loop->save(fileName, start, end, format, error);
 }
 
 bool Kerfer::saveSliceTemplate(const QString& fileName)

@@ -7,6 +7,7 @@
 #include <QString>
 
 class Slice;
+struct ExportFormat;
 
 // The loop being sliced: the loaded audio, the sorted slice points that divide
 // it, and the start and end markers that bound the part that counts as the
@@ -74,8 +75,12 @@ public:
     // Audio thread: adds the loop's output to buffer.
     void render(float* buffer, unsigned numSamples);
 
-    // Writes the slice that begins at startSample to an audio file.
-    bool saveSlice(unsigned long startSample, const QString& fileName);
+    // Writes the slice that begins at startSample to an audio file, as
+    // Slice::save does (in the format given, or as the name says). False,
+    // with a reason for the user in error, when nothing was written.
+    bool saveSlice(unsigned long startSample, const QString& fileName, QString* error = nullptr);
+    bool saveSlice(unsigned long startSample, const QString& fileName, const ExportFormat& format,
+                   QString* error = nullptr);
 
     // Slice templates (.tmst): the markers and slice points relative to the
     // marker region, so a template taken from one loop fits a loop of another

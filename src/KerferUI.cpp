@@ -315,20 +315,11 @@ void KerferUI::slotExportLoop()
     if (QFileInfo(fileName).suffix().toLower() != "wav")
         fileName += ".wav";
 
-    // The export renders what the engine plays, so the loop must play from
-    // its start for exactly the export: the output device is closed meanwhile,
-    // or its callbacks would move the loop on before the export begins.
+    // The export renders what the engine plays, with the loop played from its
+    // start for exactly the export; the output device plays on (silence
+    // while the export runs).
     m_ui.actionPlay->setChecked(false);
-    m_pEngine->closeAudioDevice();
-    // A stopped loop's resampler still holds the tail of what it played; a
-    // rebuild at the same pitch drops it, so the file begins with the loop's
-    // first sample rather than with that tail.
-    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
-    loop->setPitch(loop->getPitch());
-    m_pKerfer->playLoop(true);
-    const bool written = m_pEngine->exportLoop(fileName);
-    m_pKerfer->playLoop(false);
-    m_pEngine->openAudioDevice();
+    const bool written = m_pEngine->exportLoopFromStart(fileName);
     if (written) {
         const QFileInfo info(fileName);
         emit exportSuccessful(info.absolutePath(), info.fileName());

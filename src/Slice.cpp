@@ -1,22 +1,17 @@
 #include "Slice.h"
 
-#include "Align.h"
 #include "Assert.h"
 #include "AudioCache.h"
 #include "AudioFile.h"
 #include "AudioFileAudioDecoder.h"
-#include "AudioFileWriter.h"
-#include "LinearResampler.h"
+#include "ExportFormat.h"
 #include "SoundTouchResampler.h"
 
 #include <QDebug>
 #include <QThread>
 
-#include <sndfile.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -137,17 +132,6 @@ Slice::Slice(const QSharedPointer<std::vector<float>>& audioBuffer,
     m_endSample = m_length;
 }
 
-Slice::Slice(const Slice& source, PieceTag)
-{
-    setDefaults(false);
-    m_pAudioBuffer = source.m_pAudioBuffer;
-    m_pAudioCache = source.m_pAudioCache;
-    m_sampleRate = source.m_sampleRate;
-    m_audioOffset = source.m_audioOffset;
-    m_length = source.m_length;
-    m_endSample = m_length;
-}
-
 Slice::~Slice()
 {
     {
@@ -164,7 +148,7 @@ Slice::~Slice()
 #endif
 }
 
-void Slice::setDefaults(bool withResampler)
+void Slice::setDefaults()
 {
 #ifdef TMB_TSAN
     __tsan_mutex_create(&m_mutex, __tsan_mutex_write_reentrant);
@@ -189,7 +173,7 @@ void Slice::setDefaults(bool withResampler)
     m_timeStretchRatio = 1.0;
     m_reversed = false;
     m_chokeGroup = QStringLiteral("None");
-    m_pResampler = withResampler ? new SoundTouchResampler() : nullptr;
+    m_pResampler = new SoundTouchResampler();
 }
 
 QString Slice::getFilename() const
@@ -514,12 +498,13 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
     const quint32 passEnd = m_endSample;
     if (m_loopMode > 0)
         m_endSample = m_loopEnd;
-    const quint32 loopEnd = m_loopMode > 0 ? m_loopEnd : m_endSample;
-    const qint32 loopLength = static_cast<qint32>(loopEnd - m_loopStart);
+    const qint32 loopLength = static_cast<qint32>(m_loopEnd - m_loopStart);
 
-    if (loopLength <= 0) {
-        // Nothing to wrap into: play what is left of the pass and stop rather
-        // than loop an empty region.
+    if (m_loopMode == 0 || loopLength <= 0) {
+        // A one-shot pass, or a loop with nothing to wrap into: what is left
+        // of the pass plays and the rest of the block stays silent. Filling it
+        // on from the loop start would put a burst of the loop's beginning
+        // after every slice.
         if (m_playPosOffset < passEnd) {
             const quint32 rest = passEnd - m_playPosOffset;
             if (cache)
@@ -528,7 +513,8 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
             if (cache)
                 cache->unlock();
         }
-        qDebug() << "Loop region is empty, stopping playback";
+        if (m_loopMode > 0)
+            qDebug() << "Loop region is empty, stopping playback";
         const bool once = m_loopMode == 0;
         this->play(false, 0.0, 1.0);
         if (once) {
@@ -571,17 +557,44 @@ unsigned Slice::renderRaw(float* out, unsigned numSamples)
     if (cache)
         cache->unlock();
     m_playPosOffset = m_loopStart + static_cast<quint32>(r);
-
-    if (m_loopMode == 0) {
-        this->play(false, 0.0, 1.0);
-        emit stopped();
-        emit playbackToggled(false);
-    }
     return numSamples;
 }
 
-bool Slice::save(const QString& fileName, unsigned long startSample, unsigned long endSample)
+bool Slice::save(const QString& fileName, unsigned long startSample, unsigned long endSample,
+                 QString* error)
 {
+    return save(fileName, startSample, endSample, ExportFormat::forSliceFile(fileName), error);
+}
+
+bool Slice::save(const QString& fileName, unsigned long startSample, unsigned long endSample,
+                 const ExportFormat& format, QString* error)
+{
+    qDebug() << "Saving" << fileName << "with start @" << startSample << " and end @" << endSample;
+    if (endSample == 0) {
+        const unsigned long length = getLength();
+        endSample = length - length % 2;
+    }
+    TMB_ASSERT(startSample % 2 == 0 && endSample % 2 == 0);
+    // A pad whose file could not be read has nothing to write.
+    if (startSample >= endSample) {
+        qDebug() << "Nothing to save in" << fileName;
+        if (error)
+            *error = QStringLiteral("the slice holds no audio");
+        return false;
+    }
+    QList<AudioExporter::Failure> failed;
+    const QStringList written =
+        saveRanges({static_cast<quint32>(startSample), static_cast<quint32>(endSample)}, {fileName},
+                   format, &failed);
+    if (written.isEmpty() && error && !failed.isEmpty())
+        *error = failed.first().reason;
+    return !written.isEmpty();
+}
+
+QStringList Slice::saveRanges(const QList<quint32>& bounds, const QStringList& fileNames,
+                              const ExportFormat& format, QList<AudioExporter::Failure>* failed)
+{
+    TMB_ASSERT(bounds.size() == fileNames.size() + 1);
     // The fill is waited for without the slice's mutex, so playback of this
     // slice goes on meanwhile. Until the fill reaches it, audio reads as
     // silence, and an export made right after loading would keep that silence.
@@ -592,70 +605,30 @@ bool Slice::save(const QString& fileName, unsigned long startSample, unsigned lo
             QThread::msleep(2);
     }
 
-    Locker lock(m_mutex);
-    qDebug() << "Saving" << fileName << "with start @" << startSample << " and end @" << endSample;
-    if (endSample == 0)
-        endSample = m_length - m_length % 2;
-    TMB_ASSERT(startSample % 2 == 0 && endSample % 2 == 0);
-    // A pad whose file could not be read has nothing to write.
-    if (startSample >= endSample) {
-        qDebug() << "Nothing to save in" << fileName;
-        return false;
+    const quint32 first = bounds.first();
+    const int rate = getSampleRate();
+    AudioExporter exporter(format, rate, format.outputRate(rate));
+    QList<AudioExporter::Piece> pieces;
+    for (int i = 0; i < fileNames.size(); ++i) {
+        TMB_ASSERT(bounds.at(i) % 2 == 0 && bounds.at(i) <= bounds.at(i + 1));
+        pieces.append({fileNames.at(i), exporter.convertedLength((bounds.at(i + 1) - first) / 2)});
     }
-
-    // Compared case-sensitively, as the names the export actions build are.
-    const bool aiff =
-        fileName.endsWith(QLatin1String(".aiff")) || fileName.endsWith(QLatin1String(".aif"));
-    AudioFileWriter writer(fileName, (aiff ? SF_FORMAT_AIFF : SF_FORMAT_WAV) | SF_FORMAT_PCM_16);
-    if (!writer.isOpen())
-        return false;
-
-    const unsigned kBlock = 512;
-    float* work = static_cast<float*>(AlignedMalloc(kBlock * sizeof(float), 16));
-
-    const quint32 start = static_cast<quint32>(startSample);
-    const quint32 end = static_cast<quint32>(endSample);
-    const quint32 length = end - start;
-    qDebug() << "start sample:" << start << "length:" << length;
-
-    QSharedPointer<Slice> piece(new Slice(*this, PieceTag()));
-    piece->playRange(start, end);
-
-    // A take recorded in memory was recorded at the working rate.
-    const float rate =
-        m_sampleRate > 0 ? static_cast<float>(m_sampleRate) * (1.0f / 44100.0f) : 1.0f;
-    // Source samples of the range not yet pulled. A one-shot pass fills the
-    // block that reaches its end with audio from the slice's start, so each
-    // block asks for no more output than the rest of the range can give.
-    quint32 remaining = length;
-    for (;;) {
-        unsigned request = kBlock;
-        while (request > 0 && LinearResampler::sourceSamples(request, 0, rate) > remaining)
-            request -= 2;
-        if (request == 0)
-            break;
-        std::memset(work, 0, kBlock * sizeof(float));
-        const unsigned got = LinearResampler::process(work, request, 0, rate, piece);
-        if (got == 0)
-            break;
-        remaining -= LinearResampler::sourceSamples(request, 0, rate);
-        if (!writer.write(work, got))
-            break;
-    }
-    qDebug() << "wrote" << writer.getSamplesWritten() << "samples";
-
-    AlignedFree(work);
-    return writer.commit();
-}
-
-void Slice::playRange(quint32 start, quint32 end)
-{
-    Locker lock(m_mutex);
-    // Set directly rather than through play(): fractions of the length do not
-    // always give the exact position back once multiplied out again.
-    m_playPosOffset = start;
-    m_endSample = end;
-    m_playing = true;
+    // Read a block at a time, each under the slice's mutex: playback of this
+    // slice waits for one block at most, never for the whole file.
+    quint32 position = first;
+    const AudioExporter::Source source = [this, &position](float* out, unsigned frames) {
+        Locker lock(m_mutex);
+        AudioCache* audio = m_pAudioCache.data();
+        if (audio)
+            audio->lock();
+        mixAudio(position, out, 2 * frames, 1.0f, readableLength());
+        if (audio)
+            audio->unlock();
+        position += 2 * frames;
+    };
+    const QStringList written = exporter.write(source, (bounds.last() - first) / 2, pieces, failed);
+    qDebug() << "wrote" << written.size() << "of" << fileNames.size() << "files";
+    return written;
 }
 
 void Slice::rebuild()

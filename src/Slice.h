@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AudioExporter.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QSharedPointer>
@@ -110,14 +112,28 @@ public:
     // into out. Returns numSamples, or 0 when the slice is not playing.
     unsigned renderRaw(float* out, unsigned numSamples);
 
-    // Writes samples startSample .. endSample - 1 (end 0: the length) as
-    // 16-bit PCM at 44100 Hz, converted from the slice's own rate; AIFF when
-    // the name ends in ".aiff" or ".aif", WAV otherwise. The slice's pitch,
-    // stretch, gain and loop settings do not apply. Waits for the background
-    // fill first, so the file never holds silence for audio not yet decoded.
-    // An existing file is replaced only by a complete new one. Both positions
-    // must be even and start below the end.
-    bool save(const QString& fileName, unsigned long startSample, unsigned long endSample);
+    // Writes samples startSample .. endSample - 1 (end 0: the length) as a
+    // file: 16-bit PCM at 44.1 kHz unless the format says otherwise, converted
+    // from the slice's own rate to exactly round(frames * 44100 / rate)
+    // frames; without a format, AIFF when the name ends in ".aiff" or ".aif",
+    // WAV otherwise. The slice's pitch, stretch, gain and loop settings do not
+    // apply. Waits for the background fill first, so the file never holds
+    // silence for audio not yet decoded. An existing file is replaced only by
+    // a complete new one. Both positions must be even. False, with a reason
+    // for the user in error, when nothing was written.
+    bool save(const QString& fileName, unsigned long startSample, unsigned long endSample,
+              QString* error = nullptr);
+    bool save(const QString& fileName, unsigned long startSample, unsigned long endSample,
+              const ExportFormat& format, QString* error = nullptr);
+    // Writes the consecutive ranges bounds[i] .. bounds[i + 1] - 1 to
+    // fileNames[i]: the audio from the first bound to the last is converted
+    // as one stream and cut at the converted bounds, so the files together
+    // last exactly as long as the whole range converted. Bounds are even and
+    // ascending. Returns the files written; the others, with the reason, go
+    // to failed.
+    QStringList saveRanges(const QList<quint32>& bounds, const QStringList& fileNames,
+                           const ExportFormat& format,
+                           QList<AudioExporter::Failure>* failed = nullptr);
 
 signals:
     void played();
@@ -127,21 +143,11 @@ signals:
     void loopChanged();
 
 private:
-    struct PieceTag
-    {
-    };
-    // The piece save() renders from: shares the source's audio and offset,
-    // plays nothing through a resampler (only renderRaw is used), so it
-    // costs no resampler set-up. The caller holds the source's mutex.
-    Slice(const Slice& source, PieceTag);
-
-    void setDefaults(bool withResampler = true);
+    void setDefaults();
     // Passes the slice through the resampler with the current pitch and
     // ratio (which is how they reach playback), then rewinds.
     void rebuild();
     void resetPlayPos();
-    // Starts a one-shot pass over exactly start .. end - 1.
-    void playRange(quint32 start, quint32 end);
     // Source rate / working rate, as the resampler converts it.
     float playbackRate() const;
     // Mixes count samples of the audio from index on; from limit on (the end

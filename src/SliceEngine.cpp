@@ -1,12 +1,12 @@
 #include "SliceEngine.h"
 
 #include "AudioCache.h"
-#include "AudioFileWriter.h"
 #include "AudioOutputDevice.h"
 #include "BankSampler.h"
 #include "Kerfer.h"
 #include "LoopingSamplerBank.h"
 #include "MidiInputDevice.h"
+#include "RateConverter.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "StreamingAudioFile.h"
@@ -18,10 +18,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <sndfile.h>
-
 #include <algorithm>
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -31,9 +28,6 @@ namespace {
 // resamplers take at most 16384 samples per call, and the hardware buffer
 // (a setting) or a loop export may ask for far more.
 const unsigned long kMaxRenderSamples = 8192;
-// Samples rendered and written per step of the loop export; the memory it
-// needs does not grow with the loop.
-const unsigned long kExportBlockSamples = 65536;
 // A WAV file counts its data in 32 bits; leave room for the header.
 const quint64 kMaxWavDataBytes = 0xFFFFFFFFull - 1024;
 // Projects are a few kilobytes; a file far larger is not one.
@@ -43,6 +37,29 @@ quint32 evenDown(unsigned long value)
 {
     return static_cast<quint32>(value) & ~quint32(1);
 }
+
+// Holds the engine mutex for an offline render, with the flag that lets the
+// device's callbacks play silence meanwhile set for the whole time.
+class OfflineRender
+{
+public:
+    OfflineRender(std::atomic<bool>& flag, std::mutex& mutex) : m_flag(flag), m_mutex(mutex)
+    {
+        m_flag.store(true, std::memory_order_release);
+        m_mutex.lock();
+    }
+    ~OfflineRender()
+    {
+        m_mutex.unlock();
+        m_flag.store(false, std::memory_order_release);
+    }
+    OfflineRender(const OfflineRender&) = delete;
+    OfflineRender& operator=(const OfflineRender&) = delete;
+
+private:
+    std::atomic<bool>& m_flag;
+    std::mutex& m_mutex;
+};
 
 } // namespace
 
@@ -84,7 +101,14 @@ SliceEngine::~SliceEngine()
 
 void SliceEngine::render(float* buffer, unsigned long numSamples)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    std::unique_lock<std::mutex> lock(m_mutex, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        // A loop export holds the mutex for as long as it renders: waiting
+        // would stall the device for the whole export.
+        if (m_offlineRender.load(std::memory_order_acquire))
+            return;
+        lock.lock();
+    }
     renderLocked(buffer, numSamples);
 }
 
@@ -278,9 +302,18 @@ void SliceEngine::updateExportList()
     }
 }
 
-QStringList SliceEngine::exportSlices(const QString& path)
+QStringList SliceEngine::exportSlices(const QString& path, QList<AudioExporter::Failure>* failed)
+{
+    return exportSlices(path, ExportFormat::forSliceFile(path), failed);
+}
+
+QStringList SliceEngine::exportSlices(const QString& path, const ExportFormat& format,
+                                      QList<AudioExporter::Failure>* failed)
 {
     updateExportList();
+    const QSharedPointer<Slice> loop = m_exportSource.toStrongRef();
+    if (!loop || m_exportBounds.size() < 2)
+        return QStringList();
     const QFileInfo info(path);
     // "my.beat.wav" gives my_1.beat.wav: the name up to its first dot, then
     // everything after that dot.
@@ -288,22 +321,19 @@ QStringList SliceEngine::exportSlices(const QString& path)
     const QString suffix = info.completeSuffix();
     const QDir dir = info.dir();
 
-    QStringList written;
-    for (int i = 0; i < m_exportList.size(); ++i) {
-        const QString name =
-            dir.filePath(QStringLiteral("%1_%2.%3").arg(base, QString::number(i + 1), suffix));
-        // A failure is logged by save; the other slices are still written.
-        if (m_exportList.at(i)->save(name, 0, 0))
-            written.append(name);
-    }
-    return written;
+    QStringList names;
+    for (int i = 0; i + 1 < m_exportBounds.size(); ++i)
+        names.append(
+            dir.filePath(QStringLiteral("%1_%2.%3").arg(base, QString::number(i + 1), suffix)));
+    // A failure is logged and reported; the other slices are still written.
+    return loop->saveRanges(m_exportBounds, names, format, failed);
 }
 
-bool SliceEngine::exportSlice(Slice* slice, const QString& fileName)
+bool SliceEngine::exportSlice(Slice* slice, const QString& fileName, QString* error)
 {
     if (!slice)
         return false;
-    return slice->save(fileName, 0, 0);
+    return slice->save(fileName, 0, 0, error);
 }
 
 void SliceEngine::exportToPad(int padIndex, const QString& fileName)
@@ -312,39 +342,77 @@ void SliceEngine::exportToPad(int padIndex, const QString& fileName)
                                QStringLiteral("None"));
 }
 
-bool SliceEngine::exportLoop(const QString& fileName)
+bool SliceEngine::exportLoop(const QString& fileName, QString* error)
+{
+    return exportLoop(fileName, ExportFormat::forLoopFile(), error);
+}
+
+bool SliceEngine::exportLoop(const QString& fileName, const ExportFormat& format, QString* error)
 {
     updateExportList();
-    quint64 total = 0;
-    for (const QSharedPointer<Slice>& slice : qAsConst(m_exportList))
-        total += slice->getLength();
-    if (total * sizeof(float) > kMaxWavDataBytes) {
-        qDebug() << "Loop too long for a WAV file:" << total << "samples," << fileName;
+    OfflineRender offline(m_offlineRender, m_mutex);
+    return exportLoopLocked(fileName, format, error);
+}
+
+bool SliceEngine::exportLoopFromStart(const QString& fileName, const ExportFormat& format,
+                                      QString* error)
+{
+    updateExportList();
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    if (!loop || loop->getLength() == 0) {
+        if (error)
+            *error = QStringLiteral("no loop is loaded");
         return false;
     }
+    OfflineRender offline(m_offlineRender, m_mutex);
+    // A stopped loop's resampler still holds the tail of what it played; a
+    // rebuild at the same pitch drops it, so the file begins with the loop's
+    // first sample rather than with that tail. The same after the export, or
+    // the device would play the export's tail once it renders again.
+    loop->setPitch(loop->getPitch());
+    m_pKerfer->playLoop(true);
+    const bool written = exportLoopLocked(fileName, format, error);
+    m_pKerfer->playLoop(false);
+    loop->setPitch(loop->getPitch());
+    return written;
+}
 
-    AudioFileWriter writer(fileName, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
-                           static_cast<sf_count_t>(total / 2));
-    if (!writer.isOpen())
+bool SliceEngine::exportLoopLocked(const QString& fileName, const ExportFormat& format,
+                                   QString* error)
+{
+    quint64 loopFrames = 0;
+    for (const QSharedPointer<Slice>& slice : qAsConst(m_exportList))
+        loopFrames += slice->getLength() / 2;
+    const QSharedPointer<Slice> loop = m_exportSource.toStrongRef();
+    const int loopRate = loop ? loop->getSampleRate() : ExportFormat::kStandardRate;
+
+    // Everything plays at the working rate: the loop lasts this long there.
+    const int workingRate = ExportFormat::kStandardRate;
+    const quint64 frames = RateConverter::convertedLength(loopFrames, loopRate, workingRate);
+    const int outputRate = format.outputRate(loopRate);
+    // At the loop's own rate, the loop's own length.
+    const quint64 outputFrames = outputRate == workingRate ? frames : loopFrames;
+    const int sampleBytes = format.integerBits() > 0 ? format.integerBits() / 8 : 4;
+    if (outputFrames * 2 * sampleBytes > kMaxWavDataBytes) {
+        qDebug() << "Loop too long for a WAV file:" << outputFrames << "frames," << fileName;
+        if (error)
+            *error = QStringLiteral("the loop is too long for one file");
         return false;
+    }
 
     // Rendered and written a block at a time rather than held whole: a long
     // loop would otherwise need gigabytes. The mutex is held throughout, as
     // for one long audio callback, so the output does not advance anything
     // in between.
-    std::vector<float> block(kExportBlockSamples);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        for (quint64 written = 0; written < total;) {
-            const unsigned long n =
-                static_cast<unsigned long>(std::min<quint64>(kExportBlockSamples, total - written));
-            std::fill(block.begin(), block.begin() + n, 0.0f);
-            renderLocked(block.data(), n);
-            if (!writer.write(block.data(), static_cast<sf_count_t>(n)))
-                break;
-            written += n;
-        }
-    }
-    qDebug() << "wrote" << writer.getSamplesWritten() << "frames";
-    return writer.commit();
+    AudioExporter exporter(format, workingRate, outputRate);
+    const AudioExporter::Source source = [this](float* out, unsigned n) {
+        renderLocked(out, 2ul * n);
+    };
+    QList<AudioExporter::Failure> failed;
+    const bool written =
+        !exporter.write(source, frames, {{fileName, outputFrames}}, &failed).isEmpty();
+    if (!written && error && !failed.isEmpty())
+        *error = failed.first().reason;
+    qDebug() << "wrote" << (written ? outputFrames : 0) << "frames";
+    return written;
 }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "AudioExporter.h"
+
 #include <QList>
 #include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 #include <QWeakPointer>
 
+#include <atomic>
 #include <mutex>
 
 class AudioOutputDevice;
@@ -42,7 +45,8 @@ public:
     // Adds everything that plays into buffer (which the caller has cleared):
     // MIDI first, then the loop, the pads, the recorders' recording pass and
     // playback, and the preview. No gain, no clipping. Requests of any even
-    // size are served, in pieces the components accept.
+    // size are served, in pieces the components accept. While a loop export
+    // renders, the buffer stays silent (the export has everything that plays).
     void render(float* buffer, unsigned long numSamples);
 
     Kerfer* getKerfer() const { return m_pKerfer; }
@@ -81,20 +85,39 @@ public:
     QList<QSharedPointer<Slice>> getExportList() const { return m_exportList; }
 
     // Writes every slice of the loop as "<base>_<n>.<suffix>" beside path,
-    // n counting from 1. Returns the files written.
-    QStringList exportSlices(const QString& path);
-    bool exportSlice(Slice* slice, const QString& fileName);
+    // n counting from 1, as 16-bit files at 44.1 kHz (AIFF for a ".aif" or
+    // ".aiff" suffix, WAV otherwise) or in the format given. The loop is
+    // converted as one stream, so the slices together last exactly as long as
+    // the loop converted. Returns the files written; each one that could not
+    // be written goes to failed with the reason.
+    QStringList exportSlices(const QString& path, QList<AudioExporter::Failure>* failed = nullptr);
+    QStringList exportSlices(const QString& path, const ExportFormat& format,
+                             QList<AudioExporter::Failure>* failed = nullptr);
+    // The slice's whole audio as one file, as Slice::save writes it.
+    bool exportSlice(Slice* slice, const QString& fileName, QString* error = nullptr);
     // Loads the file into a pad with the default pad settings.
     void exportToPad(int padIndex, const QString& fileName);
     // Renders what the engine plays for the length of the loop (between the
-    // markers) into a 32-bit float WAV file, advancing everything that plays
-    // as playback would. The audio output waits meanwhile.
-    bool exportLoop(const QString& fileName);
+    // markers) at 44.1 kHz into a 32-bit float WAV file, or in the format
+    // given, advancing everything that plays as playback would: the file
+    // lasts round(loop frames * 44100 / loop rate) frames, or the loop's own
+    // length at the loop's rate. The output device stays open and plays
+    // silence meanwhile. False, with a reason for the user, when not written.
+    bool exportLoop(const QString& fileName, QString* error = nullptr);
+    bool exportLoop(const QString& fileName, const ExportFormat& format, QString* error = nullptr);
+    // Export Loop: plays the loop from its start for exactly the export and
+    // stops it again, so that neither the export hears what played before nor
+    // the output device what the export played.
+    bool exportLoopFromStart(const QString& fileName,
+                             const ExportFormat& format = ExportFormat::forLoopFile(),
+                             QString* error = nullptr);
 
 private:
     // One cycle with the mutex held, split into pieces of at most
     // kMaxRenderSamples.
     void renderLocked(float* buffer, unsigned long numSamples);
+    // The loop export, with the mutex held and m_offlineRender set.
+    bool exportLoopLocked(const QString& fileName, const ExportFormat& format, QString* error);
 
     AudioOutputDevice* m_pAudioOutputDevice = nullptr;
     MidiInputDevice* m_pMidiInputDevice = nullptr;
@@ -108,5 +131,8 @@ private:
     unsigned m_bpm = 120;
     // A standard mutex rather than QMutex: ThreadSanitizer sees its ordering.
     std::mutex m_mutex;
+    // Set while a loop export renders with the mutex held: the device's
+    // callbacks then play silence instead of waiting for the whole export.
+    std::atomic<bool> m_offlineRender{false};
     StreamingAudioFile* m_pPreview = nullptr;
 };

@@ -114,11 +114,44 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     ASSERT_LE(first + loop.size() + 4096, out.size());
 
     // The loop in order, within the resampler's rounding (less than the step between
-    // neighbouring frames), then silence: it played once.
-    for (size_t i = 0; i < loop.size(); ++i)
-        ASSERT_NEAR(out[first + i], loop[i], 1e-3) << "sample " << i << " after " << first;
-    for (size_t i = loop.size() + 2048; i < loop.size() + 4096; ++i)
-        ASSERT_EQ(out[first + i], 0.0f) << "sample " << i;
+    // neighbouring frames), then silence right away: it played once, and the block
+    // it ended in did not go on with its beginning.
+    for (size_t i = 0; i < loop.size() + 4096; ++i) {
+        const float expected = i < loop.size() ? loop[i] : 0.0f;
+        ASSERT_NEAR(out[first + i], expected, 1e-3) << "sample " << i << " after " << first;
+    }
+}
+
+TEST_F(AudioOutputDeviceTest, ExportLoopLeavesTheDevicePlayingAndItNeverHearsTheExport)
+{
+    buildEngine({});
+    const std::vector<float> loop = loadLoop(88200);
+    AudioOutputDevice* device = m_engine->getAudioOutputDevice();
+    ASSERT_NE(device, nullptr);
+    const auto captured = [] { return QFileInfo(s_raw).size(); };
+    while (captured() == 0)
+        QThread::msleep(1);
+    LogCapture::clear();
+    const qint64 before = captured();
+    ASSERT_TRUE(m_engine->exportLoopFromStart(m_dir + "/loop.wav"));
+    // The stream ran on (silent) while the export rendered, and was not reopened.
+    EXPECT_GT(captured(), before);
+    EXPECT_EQ(m_engine->getAudioOutputDevice(), device);
+    EXPECT_FALSE(LogCapture::contains("iFramesPerBuffer"));
+    const qint64 after = captured();
+    while (captured() < after + (1 << 20))
+        QThread::msleep(1);
+    m_engine->closeAudioDevice();
+
+    // Nothing of the loop, nor of the tail its resampler kept, reached the device.
+    QFile raw(s_raw);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray bytes = raw.readAll();
+    EXPECT_EQ(bytes.count('\0'), bytes.size());
+    const std::vector<float> file = readWritten(m_dir + "/loop.wav").samples;
+    ASSERT_EQ(file.size(), loop.size());
+    for (size_t i = 0; i < 1024; ++i)
+        ASSERT_NEAR(file[i], loop[i], 1e-3) << i;
 }
 
 TEST_F(AudioOutputDeviceTest, ADeviceThatIsNotThereRendersNothing)

@@ -40,7 +40,7 @@ TEST(SliceEngineConcurrencyTest, RenderingGoesOnWhileTheUserInterfaceChangesWhat
     kerfer->playLoop(true);
 
     std::atomic<bool> stop{false}, finite{true};
-    std::atomic<long> cycles{0};
+    std::atomic<long> cycles{0}, silentCycles{0};
     std::thread audio([&] {
         std::vector<float> buffer(2048);
         while (!stop.load()) {
@@ -48,6 +48,8 @@ TEST(SliceEngineConcurrencyTest, RenderingGoesOnWhileTheUserInterfaceChangesWhat
             engine.render(buffer.data(), static_cast<unsigned long>(buffer.size()));
             finite = finite && std::all_of(buffer.begin(), buffer.end(),
                                            [](float v) { return std::isfinite(v); });
+            silentCycles +=
+                std::all_of(buffer.begin(), buffer.end(), [](float v) { return v == 0.0f; });
             ++cycles;
         }
     });
@@ -68,9 +70,14 @@ TEST(SliceEngineConcurrencyTest, RenderingGoesOnWhileTheUserInterfaceChangesWhat
         if (round % 4 == 3)
             engine.newProject();
     }
-    // The audio thread must have rendered through the changes, however slow the run.
+    // The audio thread must have rendered through the changes, however slow the
+    // run. The loop sounds in every cycle except those that met an export
+    // holding the engine: they play silence instead of waiting for it.
     for (int waited = 0; cycles.load() <= 8 && waited < 1200; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    for (int round = 0; silentCycles.load() == 0 && round < 80; ++round)
+        engine.exportLoop(dir + "/again.wav");
+    EXPECT_GT(silentCycles.load(), 0);
     stop = true;
     audio.join();
     LogCapture::setEcho(true);

@@ -2,6 +2,7 @@
 
 #include "BankSampler.h"
 #include "EngineTestSupport.h"
+#include "ExportFormat.h"
 #include "Kerfer.h"
 #include "LoopingSampler.h"
 #include "LoopingSamplerBank.h"
@@ -90,6 +91,28 @@ TEST_F(SliceEngineTest, RenderSumsLoopPadAndPreviewExactlyAndRecordersTakeAllBut
     }
 }
 
+TEST_F(SliceEngineTest, OneShotSlicesAndPadsEndInSilence)
+{
+    // The digit key plays the first slice, a pad in loop mode 0 its file; after
+    // them comes silence, not the beginning of the loop or of the pad.
+    const QString loopPath = writeWav(m_dir, "loop.wav", 40000);
+    const std::vector<float> loop = stereoSamples(loopPath);
+    const QString padPath = writeWav(m_dir, "pad.wav", 9000);
+    const std::vector<float> pad = stereoSamples(padPath);
+    loadLoop(loopPath);
+    m_engine->getKerfer()->addSlicePoint(30000);
+    BankSampler* bank = m_engine->getBankSampler();
+    bank->loadSample(0, padPath, 0, 1.0, 0, 0, 0, 1.0f, false, "None");
+    ASSERT_TRUE(waitFilled(bank->getSample(0)->getAudioCache().data()));
+    m_engine->getKerfer()->playSlice(0);
+    bank->triggerSample(0);
+    const std::vector<float> out = renderBlocks(2048, 24);
+    for (size_t i = 0; i < out.size(); ++i) {
+        const float expected = (i < 30000 ? loop[i] : 0.0f) + (i < pad.size() ? pad[i] : 0.0f);
+        ASSERT_NEAR(out[i], expected, 1e-3) << i;
+    }
+}
+
 TEST_F(SliceEngineTest, NewProjectEmptiesThePadsOnly)
 {
     const QString loopPath = writeWav(m_dir, "loop.wav", 30000);
@@ -129,10 +152,9 @@ TEST_F(SliceEngineTest, SliceExportCutsBetweenTheMarkersAndFollowsEveryChange)
     kerfer->moveSlicePoint(50000, 30000);
     const QStringList written = m_engine->exportSlices(m_dir + "/kit.wav");
     ASSERT_EQ(written, (QStringList{m_dir + "/kit_1.wav", m_dir + "/kit_2.wav"}));
-    std::vector<float> pcm(audio.size());
-    std::transform(audio.begin(), audio.end(), pcm.begin(), pcm16);
-    EXPECT_EQ(readWritten(written.at(0)).samples, pick(pcm, {{10000, 30000}}));
-    EXPECT_EQ(readWritten(written.at(1)).samples, pick(pcm, {{30000, 100000}}));
+    // The ramp lies on the 16-bit grid: written as it is.
+    EXPECT_EQ(readWritten(written.at(0)).samples, pick(audio, {{10000, 30000}}));
+    EXPECT_EQ(readWritten(written.at(1)).samples, pick(audio, {{30000, 100000}}));
 
     // The loop export, nothing playing: silence of the length between the markers.
     ASSERT_TRUE(m_engine->exportLoop(m_dir + "/loop-out.wav"));
@@ -147,11 +169,54 @@ TEST_F(SliceEngineTest, SliceExportCutsBetweenTheMarkersAndFollowsEveryChange)
               (QStringList{m_dir + "/my_1.beat.wav", m_dir + "/my_2.beat.wav",
                            m_dir + "/my_3.beat.wav"}));
     EXPECT_EQ(readWritten(m_dir + "/my_3.beat.wav").frames, 15000);
-    EXPECT_EQ(m_engine->exportSlices(loopPath + "/x.wav"), QStringList());
+    QList<AudioExporter::Failure> failed;
+    EXPECT_EQ(m_engine->exportSlices(loopPath + "/x.wav", &failed), QStringList());
+    ASSERT_EQ(failed.size(), 3);
+    EXPECT_EQ(failed.at(2).fileName, loopPath + "/x_3.wav");
+    EXPECT_TRUE(failed.at(2).reason.startsWith("cannot create the file"))
+        << qPrintable(failed.at(2).reason);
 
     // Without a loop there is nothing to export.
     ASSERT_FALSE(kerfer->slotLoadLoop(m_dir + "/missing.wav"));
     EXPECT_EQ(m_engine->exportSlices(m_dir + "/none.wav"), QStringList());
+}
+
+TEST_F(SliceEngineTest, ExportsOfA96kLoopLastExactlyTheLoopConverted)
+{
+    // 1.7533 s at 96 kHz: 168321 frames make 77322.46 at 44.1 kHz.
+    const QString loopPath = writeSine(m_dir, "loop96.wav", 3000.0, 168321, 96000, 2);
+    loadLoop(loopPath);
+    Kerfer* kerfer = m_engine->getKerfer();
+    kerfer->sliceEvenly(8);
+    const QStringList written = m_engine->exportSlices(m_dir + "/kit.wav");
+    ASSERT_EQ(written.size(), 8);
+    long total = 0;
+    for (const QString& file : written)
+        total += readWritten(file).frames;
+    EXPECT_EQ(total, 77322);
+
+    // In float, the slices back to back are the loop converted whole.
+    ExportFormat exact;
+    exact.sample = ExportFormat::Sample::Float32;
+    ASSERT_EQ(m_engine->exportSlices(m_dir + "/f.wav", exact).size(), 8);
+    std::vector<float> joined;
+    for (int i = 1; i <= 8; ++i) {
+        const std::vector<float> part = readWritten(m_dir + QString("/f_%1.wav").arg(i)).samples;
+        joined.insert(joined.end(), part.begin(), part.end());
+    }
+    const QSharedPointer<Slice> loop = kerfer->getLoop();
+    ASSERT_TRUE(loop->save(m_dir + "/whole.wav", 0, 0, exact));
+    EXPECT_EQ(joined, readWritten(m_dir + "/whole.wav").samples);
+
+    // The loop export: the same length at 44.1 kHz, the loop's own at its rate.
+    ASSERT_TRUE(m_engine->exportLoopFromStart(m_dir + "/loop-out.wav"));
+    EXPECT_EQ(readWritten(m_dir + "/loop-out.wav").frames, 77322);
+    exact.rate = ExportFormat::Rate::Source;
+    ASSERT_TRUE(m_engine->exportLoopFromStart(m_dir + "/loop-own.wav", exact));
+    const WrittenFile own = readWritten(m_dir + "/loop-own.wav");
+    EXPECT_EQ(own.rate, 96000);
+    EXPECT_EQ(own.frames, 168321);
+    EXPECT_FALSE(loop->isPlaying());
 }
 
 // The slices' resamplers take at most 16384 samples per call.

@@ -8,9 +8,6 @@
 
 #include <sndfile.h>
 
-#include <algorithm>
-#include <cmath>
-
 namespace EngineTestSupport {
 
 void useFreshSettings(const QString& dir, const QMap<QString, QString>& values)
@@ -44,13 +41,6 @@ WrittenFile readWritten(const QString& path)
         sf_readf_float(f, file.samples.data(), info.frames);
     sf_close(f);
     return file;
-}
-
-float pcm16(float value)
-{
-    // libsndfile (clipping on) converts through a 32-bit integer shifted down: floor.
-    const double scaled = std::floor(static_cast<double>(value) * 32768.0);
-    return static_cast<float>(std::max(-32768.0, std::min(32767.0, scaled)) / 32768.0);
 }
 
 } // namespace EngineTestSupport

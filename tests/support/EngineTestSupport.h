@@ -24,7 +24,4 @@ struct WrittenFile
 };
 WrittenFile readWritten(const QString& path);
 
-// The value a float sample reads back as after a 16-bit PCM round trip with clipping.
-float pcm16(float value);
-
 } // namespace EngineTestSupport
