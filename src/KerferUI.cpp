@@ -37,6 +37,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QUndoStack>
@@ -187,6 +189,10 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     createDockPanels();
     createEditingActions();
 
+    // On a scaled screen the designed size may not fit; a window beyond the
+    // screen's edge would hide the end of the loop.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(size().boundedTo(screen->availableGeometry().size()));
     show();
     setFocus(Qt::OtherFocusReason);
 
