@@ -206,6 +206,10 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
 
 KerferUI::~KerferUI()
 {
+    // Its stack announces the emptying that comes with its end, and nothing
+    // here may answer that once this window is half gone.
+    delete m_pHistory;
+    m_pHistory = nullptr;
     // The panels show the engine's banks, so they go before it; their hiding
     // now is no choice of the user's to remember.
     for (QDockWidget* dock : getDockPanels()) {

@@ -37,8 +37,8 @@ TEST(ZeroCrossingSnapTest, CutsGoToTheLouderChannelsCrossingWithinTwoMillisecond
     EXPECT_FALSE(ZeroCrossingSnap::isEnabled());
 
     const QString path = dir + "/sine.wav";
-    ASSERT_TRUE(TestAudio::writeFile(path, 4000, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
-                                     slowSine));
+    ASSERT_TRUE(
+        TestAudio::writeFile(path, 4000, 2, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, slowSine));
     Kerfer kerfer;
     ASSERT_TRUE(kerfer.slotLoadLoop(path));
     ASSERT_TRUE(waitFilled(kerfer.getLoop()->getAudioCache().data()));
