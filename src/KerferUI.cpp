@@ -31,13 +31,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -879,7 +879,8 @@ void KerferUI::createEditingActions()
     connect(m_pKerferRenderer, &SampleRendererKerfer::sliceSelected, m_pReadout,
             &PositionReadout::selectSlice);
 
-    connect(m_pKerfer, &Kerfer::slicePointsChanged, this, &KerferUI::updateModifiedMark);
+    // Every change of the cuts made here is a step of the history: looked at
+    // once per step, not once per point a slicing rule adds.
     connect(stack, &QUndoStack::indexChanged, this, &KerferUI::updateModifiedMark);
     connect(m_pEngine->getBankSampler(), &BankSampler::sampleLoaded, this,
             &KerferUI::updateModifiedMark);

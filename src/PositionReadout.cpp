@@ -10,7 +10,7 @@
 PositionReadout::PositionReadout(Kerfer* kerfer, QObject* parent)
     : QObject(parent), m_pKerfer(kerfer)
 {
-    connect(m_pKerfer, &Kerfer::slicePointsChanged, this, &PositionReadout::update);
+    connect(m_pKerfer, &Kerfer::slicePointsChanged, this, &PositionReadout::scheduleUpdate);
     connect(m_pKerfer, &Kerfer::loopReplaced, this, [this] {
         m_hasSelection = false;
         update();
@@ -47,6 +47,20 @@ QString PositionReadout::barBeatText(double seconds, double tempo, int beatsPerB
     const double beats = std::floor(seconds * tempo / 60.0 + 1e-9);
     const qint64 whole = static_cast<qint64>(beats);
     return QStringLiteral("%1.%2").arg(whole / beatsPerBar + 1).arg(whole % beatsPerBar + 1);
+}
+
+void PositionReadout::scheduleUpdate()
+{
+    if (m_updatePending)
+        return;
+    m_updatePending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_updatePending = false;
+            update();
+        },
+        Qt::QueuedConnection);
 }
 
 double PositionReadout::secondsOf(unsigned long samples) const

@@ -35,6 +35,8 @@ signals:
     void textChanged(const QString& text);
 
 private:
+    // Once for a burst of edits (a slicing rule announces every point).
+    void scheduleUpdate();
     double secondsOf(unsigned long samples) const;
 
     Kerfer* m_pKerfer;
@@ -43,4 +45,5 @@ private:
     bool m_hasSelection = false;
     unsigned long m_selectedStart = 0;
     QString m_text;
+    bool m_updatePending = false;
 };

@@ -588,6 +588,19 @@ TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChose
     AdvancedSlicingUI(m_window.get(), kerfer()).accept();
     EXPECT_EQ(kerfer()->getSlicePoints(),
               Points({88200, 176400, 264600, 352800, 441000, 529200, 617400}));
+
+    // Asked to, it moves the points it adds to the nearest crossing, and only those.
+    m_window->slotLoadAudioFile(ViewTest::writeLoop(m_dir, ViewTest::fiftyHz));
+    ViewTest::waitForFill(kerfer()->getLoop());
+    kerfer()->addSlicePoint(1000);
+    AdvancedSlicingUI dialog(m_window.get(), kerfer());
+    dialog.getUi().checkBoxSnap->setChecked(true);
+    dialog.accept();
+    const Points points = kerfer()->getSlicePoints();
+    ASSERT_EQ(points.size(), 8);
+    EXPECT_EQ(points.first(), 1000u);
+    EXPECT_NEAR(double(points.at(1)), 88200 + 100, 2.0);
+    EXPECT_EQ(setting("AdvancedSlicingSnapToZeroCrossings"), "1");
 }
 
 TEST_F(KerferUITest, PreferencesShowABufferSizeThePreviewTakes)

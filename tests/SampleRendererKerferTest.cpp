@@ -93,13 +93,6 @@ TEST_F(SampleRendererKerferTest, DraggedPointsAndMarkers)
     EXPECT_EQ(points(), Points({91728 + 50 * 882}));
 }
 
-// 50 Hz crossing zero at frame 50 and every 441 frames after: at sample 100 + 882 k,
-// 100 samples to the right of every pixel of the whole view.
-float fiftyHz(long frame, int)
-{
-    return 0.8f * float(std::sin(2.0 * M_PI * double(frame - 50) / 882.0));
-}
-
 TEST_F(SampleRendererKerferTest, EachDragIsOneStepAndPointsPutByHandGoToTheNearestCrossing)
 {
     loadLoop(&m_kerfer, writeLoop(m_dir, fiftyHz));
