@@ -430,8 +430,11 @@ void KerferUI::slotOpenProject()
         showLoadedLoop(hasLoop());
     refreshPadWidgets();
     setSetting(kLastProjectPath, QFileInfo(fileName).absolutePath());
-    if (opened)
+    if (opened) {
+        // Even where the loop stayed (a project of before, or its file gone).
+        m_pHistory->getStack()->clear();
         m_pProjectChanges->markSaved();
+    }
     updateModifiedMark();
     if (!missingLoop.isEmpty())
         QMessageBox::warning(this, tr("Loop Missing"),

@@ -122,18 +122,12 @@ TEST_F(SampleRendererKerferTest, EachDragIsOneStepAndPointsPutByHandGoToTheNeare
     EXPECT_EQ(stack->undoText(), "Add Slice Point");
     const unsigned long added = points().last();
     EXPECT_NEAR(double(added), 301 * 882 + 100, 2.0);
-    // A click on a point moves nothing and makes no step; a marker is not snapped.
+    // A click on a point moves nothing and makes no step; off, a drop stays where it is put.
     click(301);
-    dragX(0, 50);
-    EXPECT_EQ(stack->undoText(), "Move Start Marker");
-    EXPECT_EQ(m_kerfer.getStartMarker(), 50u * 882);
-    // Off, a drop stays where it is put; a point dragged out is deleted.
     m_view->setSnapToZeroCrossings(false);
     dragX(301, 351);
     EXPECT_EQ(points().last(), added + 50 * 882);
-    dragX(351, kWidth + 5);
-    EXPECT_EQ(stack->undoText(), "Delete Slice Point");
-    EXPECT_EQ(stack->count(), 5);
+    EXPECT_EQ(stack->count(), 3);
 }
 
 TEST_F(SampleRendererKerferTest, ClickPlaysTheSliceUnderItAndTheMenuFitsThePlace)
