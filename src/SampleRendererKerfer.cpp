@@ -171,9 +171,14 @@ void SampleRendererKerfer::drawSliceNumbers(QPainter* painter)
     // Below the marker triangles, clear of the top edge.
     const int top = 13;
     painter->setPen(QColor(235, 235, 235, 255));
+    // Repainted with every move of the play cursor: most slices of a finely
+    // cut loop are passed over before any text is measured.
+    const int digitWidth = metrics.horizontalAdvance(QLatin1Char('0'));
     for (int i = 0; i < starts.size(); ++i) {
         const double x = xOfSample(starts.at(i));
         const double next = xOfSample(i + 1 < starts.size() ? starts.at(i + 1) : end);
+        if (next - x < digitWidth + 6 || next < 0.0 || x > width())
+            continue;
         const QString label = QString::number(i + 1);
         const int textWidth = metrics.horizontalAdvance(label);
         // Left out where the slice is too narrow, or starts outside the view.
