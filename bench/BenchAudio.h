@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QString>
 
+#include <benchmark/benchmark.h>
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -45,6 +47,18 @@ inline bool writeStereo(const QString& path, long frames, int format, const Gene
         ok = sf_writef_float(f, block.data(), n) == n && ok;
     }
     return sf_close(f) == 0 && ok;
+}
+
+// Runs the benchmarks named on the command line; what main does once it has
+// made its application object.
+inline int runBenchmarks(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 } // namespace BenchAudio

@@ -105,10 +105,5 @@ BENCHMARK(BM_RebuildWaveform)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return BenchAudio::runBenchmarks(argc, argv);
 }

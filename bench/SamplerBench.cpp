@@ -150,10 +150,5 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // The loads log plenty; the rendering itself logs nothing.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return BenchAudio::runBenchmarks(argc, argv);
 }

@@ -120,10 +120,5 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // Keep the slice's log lines out of the figures.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return BenchAudio::runBenchmarks(argc, argv);
 }

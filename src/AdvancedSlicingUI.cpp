@@ -1,7 +1,9 @@
 #include "AdvancedSlicingUI.h"
 
 #include "Kerfer.h"
+#include "KerferHistory.h"
 #include "Settings.h"
+#include "ZeroCrossingSnap.h"
 
 #include <QButtonGroup>
 
@@ -44,8 +46,9 @@ QString number(double value)
 
 } // namespace
 
-AdvancedSlicingUI::AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer)
-    : QDialog(parent, Qt::Sheet), m_pKerfer(kerfer), m_pSliceByGroup(new QButtonGroup(this))
+AdvancedSlicingUI::AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer, KerferHistory* history)
+    : QDialog(parent, Qt::Sheet), m_pKerfer(kerfer), m_pHistory(history),
+      m_pSliceByGroup(new QButtonGroup(this))
 {
     m_ui.setupUi(this);
     m_pSliceByGroup->setExclusive(true);
@@ -67,6 +70,8 @@ void AdvancedSlicingUI::restoreSettings()
     m_ui.doubleSpinBoxInterval->setValue(settingAsDouble(kInterval, kDefaultInterval));
     m_ui.spinBoxTimeSigNumer->setValue(settingAsInt(kNumerator, kDefaultTimeSignature));
     m_ui.spinBoxTimeSigDenom->setValue(settingAsInt(kDenominator, kDefaultTimeSignature));
+    m_ui.checkBoxSnap->setChecked(
+        ZeroCrossingSnap::isEnabled(ZeroCrossingSnap::kAdvancedSlicingKey));
     if (settingAsInt(kByBeats, 1) != 0)
         m_ui.radioButtonBeats->setChecked(true);
     else
@@ -88,11 +93,21 @@ void AdvancedSlicingUI::accept()
 {
     const double tempo = m_ui.doubleSpinBoxTempo->value();
     const double interval = m_ui.doubleSpinBoxInterval->value();
-    if (m_ui.radioButtonBeats->isChecked())
-        m_pKerfer->sliceByBeats(tempo, interval);
-    else if (m_ui.radioButtonBars->isChecked())
-        m_pKerfer->sliceByBars(tempo, m_ui.spinBoxTimeSigNumer->value(),
-                               m_ui.spinBoxTimeSigDenom->value(), interval);
+    KerferHistory::edit(m_pHistory, tr("Advanced Slicing"), [&] {
+        const QList<unsigned long> before = m_pKerfer->getSlicePoints();
+        if (m_ui.radioButtonBeats->isChecked())
+            m_pKerfer->sliceByBeats(tempo, interval);
+        else if (m_ui.radioButtonBars->isChecked())
+            m_pKerfer->sliceByBars(tempo, m_ui.spinBoxTimeSigNumer->value(),
+                                   m_ui.spinBoxTimeSigDenom->value(), interval);
+        // Only the points this slicing added: those placed before stay put.
+        if (m_ui.checkBoxSnap->isChecked()) {
+            QList<unsigned long> added = m_pKerfer->getSlicePoints();
+            for (unsigned long point : before)
+                added.removeOne(point);
+            ZeroCrossingSnap::snapPoints(*m_pKerfer, added);
+        }
+    });
     storeSettings();
     QDialog::accept();
 }
@@ -105,4 +120,6 @@ void AdvancedSlicingUI::storeSettings()
     settings->setSetting(kNumerator, QString::number(m_ui.spinBoxTimeSigNumer->value()));
     settings->setSetting(kDenominator, QString::number(m_ui.spinBoxTimeSigDenom->value()));
     settings->setSetting(kByBeats, m_ui.radioButtonBeats->isChecked() ? "1" : "0");
+    ZeroCrossingSnap::setEnabled(m_ui.checkBoxSnap->isChecked(),
+                                 ZeroCrossingSnap::kAdvancedSlicingKey);
 }

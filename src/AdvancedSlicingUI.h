@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class Kerfer;
+class KerferHistory;
 class QButtonGroup;
 
 // Slicing at tempo intervals: every so many beats, or bars of a time
@@ -15,7 +16,8 @@ class AdvancedSlicingUI : public QDialog
 {
     Q_OBJECT
 public:
-    AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer);
+    // With a history, the slicing is one step of it ("Advanced Slicing").
+    AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer, KerferHistory* history = nullptr);
 
     const Ui_DialogAdvancedSlicing& getUi() const { return m_ui; }
 
@@ -29,5 +31,6 @@ private:
 
     Ui_DialogAdvancedSlicing m_ui;
     Kerfer* m_pKerfer;
+    KerferHistory* m_pHistory;
     QButtonGroup* m_pSliceByGroup;
 };

@@ -119,11 +119,49 @@ bool Kerfer::slotLoadLoop(QString filename)
     m_pLoop = loop;
     m_startMarker = 0;
     m_endMarker = static_cast<quint32>(loop->getLength());
-    if (m_endMarker == 0)
+    if (m_endMarker == 0) {
+        emit loopReplaced();
         return false;
+    }
     connect(loop.data(), &Slice::loopChanged, this, &Kerfer::loopChanged);
+    emit loopReplaced();
     emit sliceLoaded(loop.data());
     return true;
+}
+
+Kerfer::Cuts Kerfer::getCuts()
+{
+    QMutexLocker lock(&m_mutex);
+    return Cuts{m_slicePoints, m_startMarker, m_endMarker};
+}
+
+void Kerfer::setCuts(const Cuts& cuts)
+{
+    QMutexLocker lock(&m_mutex);
+    setStartMarker(cuts.startMarker);
+    setEndMarker(cuts.endMarker);
+    m_slicePoints = cuts.points;
+    emit slicePointsChanged();
+}
+
+QList<unsigned long> Kerfer::getSliceStarts()
+{
+    QMutexLocker lock(&m_mutex);
+    QList<unsigned long> starts;
+    if (!hasAudio())
+        return starts;
+    const quint32 end =
+        std::min(roundDownToEven(m_endMarker), roundDownToEven(m_pLoop->getLength()));
+    if (m_startMarker >= end)
+        return starts;
+    starts.append(m_startMarker);
+    for (unsigned long point : qAsConst(m_slicePoints)) {
+        const quint32 p = roundDownToEven(point);
+        // A point moved onto another is listed twice but cuts once.
+        if (p > starts.last() && p < end)
+            starts.append(p);
+    }
+    return starts;
 }
 
 void Kerfer::addSlicePoint(unsigned long sample)
@@ -338,14 +376,50 @@ void Kerfer::playLoop(bool play)
         return;
     if (!play) {
         m_pLoop->play(false, 0.0, 1.0);
+        endLoopPlaybackRepeat();
         return;
     }
     if (m_pLoop->getLoopMode() != 2) {
         m_pLoop->setLoopStart(m_startMarker);
         m_pLoop->setLoopEnd(m_endMarker);
+        // Mode 1 plays the pass to the end marker, then cycles the region.
+        const int mode = m_loopPlayback ? 1 : 0;
+        if (m_pLoop->getLoopMode() != mode)
+            m_pLoop->setLoopMode(mode);
     }
     startLoopAt(static_cast<quint32>(m_pLoop->getLoopStart()),
                 static_cast<quint32>(m_pLoop->getLoopEnd()));
+}
+
+void Kerfer::setLoopPlayback(bool on)
+{
+    QMutexLocker lock(&m_mutex);
+    m_loopPlayback = on;
+}
+
+bool Kerfer::isLoopPlayback()
+{
+    QMutexLocker lock(&m_mutex);
+    return m_loopPlayback;
+}
+
+void Kerfer::endLoopPlaybackRepeat()
+{
+    // Only loop playback sets mode 1; a slice loop (mode 2) stays.
+    if (m_pLoop->getLoopMode() == 1)
+        m_pLoop->setLoopMode(0);
+}
+
+void Kerfer::playToEnd(unsigned long startSample)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!hasAudio() || startSample >= m_pLoop->getLength())
+        return;
+    endLoopPlaybackRepeat();
+    const quint32 start = std::max(static_cast<quint32>(startSample), m_startMarker);
+    const quint32 end = std::min(m_endMarker, static_cast<quint32>(m_pLoop->getLength()));
+    if (start < end)
+        startLoopAt(start, end);
 }
 
 void Kerfer::playSlice(unsigned long startSample)
@@ -353,6 +427,7 @@ void Kerfer::playSlice(unsigned long startSample)
     QMutexLocker lock(&m_mutex);
     if (!hasAudio())
         return;
+    endLoopPlaybackRepeat();
     const unsigned long sliceLength = m_pLoop->getLength();
     if (startSample >= sliceLength) {
         // A programming error when the start comes from the list, but the list

@@ -21,6 +21,21 @@ class Kerfer : public QObject
 {
     Q_OBJECT
 public:
+    // Everything an edit of the cuts can change: the points, exactly as
+    // listed (duplicates included), and the markers.
+    struct Cuts
+    {
+        QList<unsigned long> points;
+        quint32 startMarker = 0;
+        quint32 endMarker = 0;
+        bool operator==(const Cuts& other) const
+        {
+            return points == other.points && startMarker == other.startMarker &&
+                   endMarker == other.endMarker;
+        }
+        bool operator!=(const Cuts& other) const { return !(*this == other); }
+    };
+
     explicit Kerfer(QObject* parent = nullptr);
     ~Kerfer() override;
 
@@ -32,6 +47,16 @@ public:
     QSharedPointer<Slice> getLoop();
     // Ascending; read it on the user-interface thread, which makes every edit.
     const QList<unsigned long>& getSlicePoints();
+
+    Cuts getCuts();
+    // Puts back cuts taken earlier, as they were: no rounding, sorting or
+    // merging of the points. The loop region follows the markers as with
+    // setStartMarker and setEndMarker. Emits slicePointsChanged().
+    void setCuts(const Cuts& cuts);
+    // Where the slices between the markers start, in the order the export
+    // numbers them: the start marker, then every point after it and before
+    // the end marker (and the audio's end). Empty without audio.
+    QList<unsigned long> getSliceStarts();
 
     // Every edit emits slicePointsChanged(), also when nothing changed
     // (except a move of a point that is not there).
@@ -67,9 +92,15 @@ public:
     unsigned long getLoopRegionEnd();
 
     void playLoop(bool play);
+    // Whether playLoop repeats the region between the markers until stopped
+    // rather than playing it once. Takes effect at the next playLoop.
+    void setLoopPlayback(bool on);
+    bool isLoopPlayback();
     // Plays the slice starting at startSample once. startSample must lie
     // within the loop.
     void playSlice(unsigned long startSample);
+    // Plays from the slice starting at startSample on to the end marker.
+    void playToEnd(unsigned long startSample);
     // Loops the slice under sample, or stops it when it is already looping.
     void toggleSliceLoop(unsigned long sample);
     // Audio thread: adds the loop's output to buffer.
@@ -100,14 +131,21 @@ signals:
     // Relayed from the loop: its playback loop region or mode moved.
     void loopChanged();
     void sliceLoaded(Slice* slice);
+    // A load replaced the loop (whether or not the file gave audio): cuts
+    // taken before no longer belong to it.
+    void loopReplaced();
 
 private:
     bool hasAudio() const;
     void startLoopAt(quint32 start, quint32 end);
+    // Takes back the repeat that loop playback sets, so that a slice played
+    // on its own plays once.
+    void endLoopPlaybackRepeat();
 
     QSharedPointer<Slice> m_pLoop;
     QRecursiveMutex m_mutex;
     QList<unsigned long> m_slicePoints;
     quint32 m_startMarker = 0;
     quint32 m_endMarker = 0;
+    bool m_loopPlayback = false;
 };

@@ -4,8 +4,11 @@
 #include "AdvancedSlicingUI.h"
 #include "BankSampler.h"
 #include "Kerfer.h"
+#include "KerferHistory.h"
 #include "LoopingSamplerBankWidget.h"
+#include "PositionReadout.h"
 #include "PreferencesUI.h"
+#include "ProjectChanges.h"
 #include "SampleLibraryBrowser.h"
 #include "SampleRendererKerfer.h"
 #include "SampleRendererZoombar.h"
@@ -14,6 +17,7 @@
 #include "Slice.h"
 #include "SliceEngine.h"
 #include "TransportBar.h"
+#include "ZeroCrossingSnap.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -27,13 +31,17 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QUndoStack>
 #include <QUrl>
 
 #include <cstdlib>
@@ -97,7 +105,8 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     // The form's icons come from the compiled-in resources.
     SampleRenderer::initResources();
     m_ui.setupUi(this);
-    setWindowTitle(QStringLiteral("Tamberlo"));
+    // The mark shows while there is work no project holds.
+    setWindowTitle(QStringLiteral("Tamberlo[*]"));
     m_fileDialogFunction = [this](FileDialog kind, const QString& caption, const QString& directory,
                                   const QString& filter, QString* selectedFilter) {
         return platformFileDialog(this, kind, caption, directory, filter, selectedFilter);
@@ -108,6 +117,8 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     m_pEngine = new SliceEngine();
     m_pKerfer = m_pEngine->getKerfer();
     connect(m_pKerfer, SIGNAL(sliceLoaded(Slice*)), this, SLOT(slotSetupSliceConnections(Slice*)));
+    m_pHistory = new KerferHistory(m_pKerfer, this);
+    m_pProjectChanges = new ProjectChanges(m_pEngine);
 
     setAcceptDrops(true);
 
@@ -176,7 +187,12 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     connect(m_pKerferRenderer, &SampleRendererKerfer::sliceSentToPad, this,
             &KerferUI::loadSliceIntoPad);
     createDockPanels();
+    createEditingActions();
 
+    // On a scaled screen the designed size may not fit; a window beyond the
+    // screen's edge would hide the end of the loop.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        resize(size().boundedTo(screen->availableGeometry().size()));
     show();
     setFocus(Qt::OtherFocusReason);
 
@@ -190,6 +206,10 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
 
 KerferUI::~KerferUI()
 {
+    // Its stack announces the emptying that comes with its end, and nothing
+    // here may answer that once this window is half gone.
+    delete m_pHistory;
+    m_pHistory = nullptr;
     // The panels show the engine's banks, so they go before it; their hiding
     // now is no choice of the user's to remember.
     for (QDockWidget* dock : getDockPanels()) {
@@ -201,6 +221,7 @@ KerferUI::~KerferUI()
     m_pLibraryBrowser = nullptr;
     delete m_pKerferRenderer;
     delete m_pZoombar;
+    delete m_pProjectChanges;
     delete m_pEngine;
 }
 
@@ -274,8 +295,16 @@ void KerferUI::slotLoadAudioFile(QString fileName)
     // The loop that plays now is replaced: stop it, so that Play does not stay
     // checked over a loop that no longer sounds.
     m_ui.actionPlay->setChecked(false);
+    if (showLoadedLoop(m_pKerfer->slotLoadLoop(fileName)))
+        return;
+    QMessageBox::critical(this, tr("Error"),
+                          tr("%1 could not be loaded, please try another file.").arg(fileName),
+                          QMessageBox::Ok);
+}
 
-    if (m_pKerfer->slotLoadLoop(fileName)) {
+bool KerferUI::showLoadedLoop(bool loaded)
+{
+    if (loaded) {
         setLoopActionsEnabled(true);
         // An empty slice first drops the views' pictures and connections.
         showSlice(QSharedPointer<Slice>());
@@ -283,8 +312,8 @@ void KerferUI::slotLoadAudioFile(QString fileName)
         m_pZoombar->setEnabled(true);
         showSlice(m_pKerfer->getLoop());
         repaintViews();
-        setWindowFilePath(fileName);
-        return;
+        setWindowFilePath(m_pKerfer->getLoop()->getFilename());
+        return true;
     }
 
     // The Kerfer now holds an empty loop: the views show that (the invitation
@@ -296,9 +325,7 @@ void KerferUI::slotLoadAudioFile(QString fileName)
     m_pZoombar->setEnabled(false);
     setLoopActionsEnabled(false);
     setWindowFilePath(QString());
-    QMessageBox::critical(this, tr("Error"),
-                          tr("%1 could not be loaded, please try another file.").arg(fileName),
-                          QMessageBox::Ok);
+    return false;
 }
 
 void KerferUI::slotExportLoop()
@@ -328,7 +355,8 @@ void KerferUI::slotExportLoop()
 
 void KerferUI::slotQuit()
 {
-    closeAndExit();
+    if (mayDiscardChanges())
+        closeAndExit();
 }
 
 void KerferUI::closeAndExit()
@@ -359,19 +387,25 @@ void KerferUI::slotShowPreferences()
 
 void KerferUI::slotShowAdvancedSlicing()
 {
-    AdvancedSlicingUI* dialog = new AdvancedSlicingUI(this, m_pKerfer);
+    AdvancedSlicingUI* dialog = new AdvancedSlicingUI(this, m_pKerfer, m_pHistory);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
 
 void KerferUI::slotNewProject()
 {
+    if (!mayDiscardChanges())
+        return;
     m_pEngine->newProject();
     refreshPadWidgets();
+    m_pProjectChanges->markSaved();
+    updateModifiedMark();
 }
 
 void KerferUI::slotOpenProject()
 {
+    if (!mayDiscardChanges())
+        return;
     QString directory = setting(kLastProjectPath);
     if (directory.isEmpty())
         directory = QStringLiteral(".");
@@ -379,20 +413,64 @@ void KerferUI::slotOpenProject()
                                          tr("Tamberlo Projects (*.tmx)"));
     if (fileName.isEmpty())
         return;
-    m_pEngine->loadProject(fileName);
+    m_ui.actionPlay->setChecked(false);
+    const QSharedPointer<Slice> before = m_pKerfer->getLoop();
+    QString missingLoop;
+    const bool opened = m_pEngine->loadProject(fileName, &missingLoop);
+    if (m_pKerfer->getLoop() != before)
+        showLoadedLoop(hasLoop());
     refreshPadWidgets();
     setSetting(kLastProjectPath, QFileInfo(fileName).absolutePath());
+    if (opened) {
+        // Even where the loop stayed (a project of before, or its file gone).
+        m_pHistory->getStack()->clear();
+        m_pProjectChanges->markSaved();
+    }
+    updateModifiedMark();
+    if (!missingLoop.isEmpty())
+        QMessageBox::warning(this, tr("Loop Missing"),
+                             tr("The project's loop %1 is missing or could not be read. The rest "
+                                "of the project was opened.")
+                                 .arg(QDir::toNativeSeparators(missingLoop)),
+                             QMessageBox::Ok);
 }
 
 void KerferUI::slotSaveProject()
+{
+    saveProjectAsking();
+}
+
+bool KerferUI::saveProjectAsking()
 {
     const QString fileName =
         askFileName(FileDialog::Save, tr("Save Project"), setting(kLastProjectPath),
                     tr("Tamberlo Projects (*.tmx)"));
     if (fileName.isEmpty())
-        return;
-    m_pEngine->saveProject(fileName);
+        return false;
+    const bool saved = m_pEngine->saveProject(fileName);
     setSetting(kLastProjectPath, QFileInfo(fileName).absolutePath());
+    if (saved)
+        m_pProjectChanges->markSaved();
+    updateModifiedMark();
+    return saved;
+}
+
+bool KerferUI::mayDiscardChanges()
+{
+    if (!m_pProjectChanges->isModified())
+        return true;
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("Tamberlo"), tr("Save changes to the project?"),
+        QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+    if (answer == QMessageBox::Discard)
+        return true;
+    // A failed save keeps the work too.
+    return answer == QMessageBox::Save && saveProjectAsking();
+}
+
+void KerferUI::updateModifiedMark()
+{
+    setWindowModified(m_pProjectChanges->isModified());
 }
 
 void KerferUI::slotAbout()
@@ -414,25 +492,25 @@ void KerferUI::slotStatusBarSavedMessage(QString baseFilePath, QString fileName)
 
 void KerferUI::slotUseSliceTemplate4()
 {
-    m_pKerfer->sliceEvenly(4);
+    m_pHistory->edit(tr("Slice in 4"), [this] { m_pKerfer->sliceEvenly(4); });
     m_pKerferRenderer->update();
 }
 
 void KerferUI::slotUseSliceTemplate8()
 {
-    m_pKerfer->sliceEvenly(8);
+    m_pHistory->edit(tr("Slice in 8"), [this] { m_pKerfer->sliceEvenly(8); });
     m_pKerferRenderer->update();
 }
 
 void KerferUI::slotUseSliceTemplate16()
 {
-    m_pKerfer->sliceEvenly(16);
+    m_pHistory->edit(tr("Slice in 16"), [this] { m_pKerfer->sliceEvenly(16); });
     m_pKerferRenderer->update();
 }
 
 void KerferUI::slotClearSlicing()
 {
-    m_pKerfer->clearSlicePoints();
+    m_pHistory->edit(tr("Clear Slicing"), [this] { m_pKerfer->clearSlicePoints(); });
     m_pKerferRenderer->update();
 }
 
@@ -493,7 +571,8 @@ void KerferUI::slotLoadSliceTemplate()
                     tr("Slice Templates (*.tmst)"));
     if (fileName.isEmpty())
         return;
-    m_pKerfer->loadSliceTemplate(fileName);
+    m_pHistory->edit(tr("Load Slice Template"),
+                     [this, fileName] { m_pKerfer->loadSliceTemplate(fileName); });
     m_pKerferRenderer->update();
     setSetting(kLastTemplatePath, QFileInfo(fileName).absolutePath());
 }
@@ -515,26 +594,38 @@ void KerferUI::slotSaveSliceTemplate()
 void KerferUI::keyPressEvent(QKeyEvent* event)
 {
     const int key = event->key();
-    if (key < Qt::Key_1 || key > Qt::Key_9) {
+    if (key < Qt::Key_0 || key > Qt::Key_9) {
         QMainWindow::keyPressEvent(event);
         return;
     }
     event->accept();
+    // 1 to 9, then 0 for the tenth, as on the keyboard.
+    playSliceNumber(key == Qt::Key_0 ? 10 : key - Qt::Key_0,
+                    event->modifiers().testFlag(Qt::ShiftModifier));
+}
+
+void KerferUI::playSliceNumber(int number, bool toEnd)
+{
     if (!hasLoop())
         return;
-    const int slice = key - Qt::Key_0;
-    const QList<unsigned long>& points = m_pKerfer->getSlicePoints();
-    if (slice > points.size() + 1)
+    // Numbered as drawn and exported: a point outside the markers starts no slice.
+    const QList<unsigned long> starts = m_pKerfer->getSliceStarts();
+    if (number < 1 || number > starts.size())
         return;
-    const unsigned long start = slice == 1 ? 0 : points.at(slice - 2);
-    // A point can lie past the audio (dragged there): no slice to play.
-    if (start >= m_pKerfer->getLoop()->getLength())
-        return;
-    m_pKerfer->playSlice(start);
+    const unsigned long start = starts.at(number - 1);
+    if (toEnd)
+        m_pKerfer->playToEnd(start);
+    else
+        m_pKerfer->playSlice(start);
+    m_pReadout->selectSlice(start);
 }
 
 void KerferUI::closeEvent(QCloseEvent* event)
 {
+    if (!mayDiscardChanges()) {
+        event->ignore();
+        return;
+    }
     event->accept();
     closeAndExit();
 }
@@ -721,4 +812,92 @@ void KerferUI::loadSliceIntoPad(int padIndex, const QString& fileName)
 {
     m_pEngine->exportToPad(padIndex, fileName);
     statusBar()->showMessage(tr("Slice sent to pad %1").arg(padIndex + 1), kSavedMessageTimeoutMs);
+}
+
+void KerferUI::createEditingActions()
+{
+    QUndoStack* stack = m_pHistory->getStack();
+    m_pActionUndo = stack->createUndoAction(this, tr("Undo"));
+    m_pActionUndo->setObjectName("actionUndo");
+    m_pActionUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    m_pActionRedo = stack->createRedoAction(this, tr("Redo"));
+    m_pActionRedo->setObjectName("actionRedo");
+    m_pActionRedo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    QAction* first = m_ui.menuEdit->actions().value(0);
+    m_ui.menuEdit->insertAction(first, m_pActionUndo);
+    m_ui.menuEdit->insertAction(first, m_pActionRedo);
+    m_ui.menuEdit->insertSeparator(first);
+    m_pKerferRenderer->setHistory(m_pHistory);
+
+    m_pActionSnap = new QAction(tr("Snap to Zero Crossings"), this);
+    m_pActionSnap->setObjectName("actionSnapToZeroCrossings");
+    m_pActionSnap->setCheckable(true);
+    m_pActionSnap->setChecked(ZeroCrossingSnap::isEnabled());
+    m_pKerferRenderer->setSnapToZeroCrossings(m_pActionSnap->isChecked());
+    connect(m_pActionSnap, &QAction::toggled, this, [this](bool on) {
+        m_pKerferRenderer->setSnapToZeroCrossings(on);
+        ZeroCrossingSnap::setEnabled(on);
+    });
+    m_pActionLoopPlayback = new QAction(tr("Loop Playback"), this);
+    m_pActionLoopPlayback->setObjectName("actionLoopPlayback");
+    m_pActionLoopPlayback->setCheckable(true);
+    m_pActionLoopPlayback->setShortcut(QKeySequence(Qt::Key_L));
+    connect(m_pActionLoopPlayback, &QAction::toggled, m_pKerfer, &Kerfer::setLoopPlayback);
+    m_ui.menuSlice->addSeparator();
+    m_ui.menuSlice->addAction(m_pActionSnap);
+    m_ui.menuSlice->addAction(m_pActionLoopPlayback);
+
+    // Shift with a digit: on to the end marker. On most layouts the shifted
+    // key is a symbol, which only the shortcut machinery maps back.
+    for (int number = 1; number <= 10; ++number) {
+        QAction* action = new QAction(this);
+        action->setShortcut(QKeySequence(Qt::SHIFT | (Qt::Key_0 + number % 10)));
+        connect(action, &QAction::triggered, this,
+                [this, number] { playSliceNumber(number, true); });
+        addAction(action);
+    }
+
+    m_pReadout = new PositionReadout(m_pKerfer, this);
+    m_pReadoutLabel = new QLabel(this);
+    m_pReadoutLabel->setObjectName("labelReadout");
+    // Never widens the window: a long readout is cut instead.
+    m_pReadoutLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pReadoutLabel->setMinimumWidth(0);
+    statusBar()->addPermanentWidget(m_pReadoutLabel, 1);
+    connect(m_pReadout, &PositionReadout::textChanged, m_pReadoutLabel, &QLabel::setText);
+    connect(m_pKerferRenderer, &SampleRendererKerfer::pointerMoved, m_pReadout,
+            &PositionReadout::setPointer);
+    connect(m_pKerferRenderer, &SampleRendererKerfer::pointerLeft, m_pReadout,
+            &PositionReadout::clearPointer);
+    connect(m_pKerferRenderer, &SampleRendererKerfer::sliceSelected, m_pReadout,
+            &PositionReadout::selectSlice);
+
+    // Every change of the cuts made here is a step of the history: looked at
+    // once per step, not once per point a slicing rule adds.
+    connect(stack, &QUndoStack::indexChanged, this, &KerferUI::updateModifiedMark);
+    connect(m_pEngine->getBankSampler(), &BankSampler::sampleLoaded, this,
+            &KerferUI::updateModifiedMark);
+    // The pads' settings change in their widgets without a signal: look again
+    // after every input there.
+    if (m_pPadsDock)
+        m_pPadsDock->widget()->installEventFilter(this);
+    for (SamplerPadWidget* pad : qAsConst(m_padWidgets))
+        for (QWidget* child : pad->findChildren<QWidget*>())
+            child->installEventFilter(this);
+}
+
+bool KerferUI::eventFilter(QObject* watched, QEvent* event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+        // After the widget has acted on the input.
+        QMetaObject::invokeMethod(this, &KerferUI::updateModifiedMark, Qt::QueuedConnection);
+        break;
+    default:
+        break;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

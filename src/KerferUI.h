@@ -9,7 +9,11 @@
 #include <functional>
 
 class Kerfer;
+class KerferHistory;
+class PositionReadout;
+class ProjectChanges;
 class QDirModel;
+class QLabel;
 class QDockWidget;
 class QMenu;
 class SampleLibraryBrowser;
@@ -49,6 +53,13 @@ public:
     SampleRendererKerfer* getKerferRenderer() const { return m_pKerferRenderer; }
     SampleRendererZoombar* getZoombar() const { return m_pZoombar; }
     TransportBar* getTransportBar() const { return m_pTransportBar; }
+    KerferHistory* getHistory() const { return m_pHistory; }
+    PositionReadout* getReadout() const { return m_pReadout; }
+    // Edit > "Undo" and "Redo"; Slice > "Snap to Zero Crossings" and "Loop Playback".
+    QAction* getUndoAction() const { return m_pActionUndo; }
+    QAction* getRedoAction() const { return m_pActionRedo; }
+    QAction* getSnapAction() const { return m_pActionSnap; }
+    QAction* getLoopPlaybackAction() const { return m_pActionLoopPlayback; }
     const Ui_TamberloMainWindow& getUi() const { return m_ui; }
 
     // Settings key of the dock panels shown, their object names joined by ",".
@@ -130,7 +141,20 @@ private:
     // process.
     void closeAndExit();
     bool hasLoop() const;
+    // Puts the window in its loop or no-loop state after the Kerfer loaded
+    // (or failed to load) a file; returns loaded.
+    bool showLoadedLoop(bool loaded);
     void setLoopActionsEnabled(bool enabled);
+    // Undo and redo, the snap and loop playback options, Shift+digit.
+    void createEditingActions();
+    // Plays slice number (from 1), once or on to the end marker, and selects it.
+    void playSliceNumber(int number, bool toEnd);
+    // False when the user keeps work that is not in a project: asked whether
+    // to save it, cancelled (or cancelled the save).
+    bool mayDiscardChanges();
+    bool saveProjectAsking();
+    void updateModifiedMark();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showSlice(QSharedPointer<Slice> slice);
     void repaintViews();
     // Writes the loop's slices for the base path and reports each written file.
@@ -157,6 +181,14 @@ private:
     SampleRendererZoombar* m_pZoombar = nullptr;
     TransportBar* m_pTransportBar = nullptr;
     QAction* m_pActionResetFocus = nullptr;
+    KerferHistory* m_pHistory = nullptr;
+    ProjectChanges* m_pProjectChanges = nullptr;
+    PositionReadout* m_pReadout = nullptr;
+    QLabel* m_pReadoutLabel = nullptr;
+    QAction* m_pActionUndo = nullptr;
+    QAction* m_pActionRedo = nullptr;
+    QAction* m_pActionSnap = nullptr;
+    QAction* m_pActionLoopPlayback = nullptr;
     QMenu* m_pWindowMenu = nullptr;
     QDockWidget* m_pPadsDock = nullptr;
     QDockWidget* m_pLoopersDock = nullptr;

@@ -284,22 +284,30 @@ void SampleRenderer::drawContents(QPainter* painter)
         painter->drawPixmap(rect(), *m_pWaveformPixmap);
 }
 
+QPixmap* SampleRenderer::newPixmap() const
+{
+    // In device pixels, painted in the widget's own: sharp on a dense screen.
+    const qreal ratio = devicePixelRatioF();
+    QPixmap* pixmap = new QPixmap(qRound(width() * ratio), qRound(height() * ratio));
+    pixmap->setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
 void SampleRenderer::renderBackground()
 {
     QMutexLocker lock(&m_pixmapMutex);
-    const int w = width();
     const int h = height();
     if (!m_pBackgroundPixmap)
-        m_pBackgroundPixmap = new QPixmap(w, h);
+        m_pBackgroundPixmap = newPixmap();
     if (!m_pBackgroundPixmap->isNull()) {
         QPainter painter(m_pBackgroundPixmap);
-        painter.fillRect(m_pBackgroundPixmap->rect(), m_backgroundColour);
+        painter.fillRect(rect(), m_backgroundColour);
         // Opaque, so it covers the colour: dark grey over the top, fading to
         // black at the bottom edge.
         QLinearGradient gradient(QPointF(100, h), QPointF(100, 100));
         gradient.setColorAt(0, Qt::black);
         gradient.setColorAt(1, QColor(80, 80, 80, 255));
-        painter.fillRect(m_pBackgroundPixmap->rect(), gradient);
+        painter.fillRect(rect(), gradient);
     }
     m_backgroundDirty = false;
 }
@@ -316,7 +324,7 @@ void SampleRenderer::renderWaveform()
         return;
 
     if (!m_pWaveformPixmap)
-        m_pWaveformPixmap = new QPixmap(w, h);
+        m_pWaveformPixmap = newPixmap();
     m_pWaveformPixmap->fill(Qt::transparent);
     const int mid = h / 2;
 

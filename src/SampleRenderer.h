@@ -77,6 +77,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
     virtual void renderBackground();
+    // A picture of the widget's size at the screen's pixel density.
+    QPixmap* newPixmap() const;
     void renderWaveform();
     void drawContents(QPainter* painter);
     void drawPlayCursor(QPainter* painter);

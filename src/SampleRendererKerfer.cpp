@@ -3,8 +3,10 @@
 #include "Assert.h"
 #include "BankSampler.h"
 #include "Kerfer.h"
+#include "KerferHistory.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "ZeroCrossingSnap.h"
 
 #include <QAction>
 #include <QDebug>
@@ -142,6 +144,8 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
         painter.drawLine(px, 0, px, h);
     }
 
+    drawSliceNumbers(&painter);
+
     if (m_dragX > 0) {
         painter.setPen(QColor(0, 133, 56, 255));
         painter.drawLine(m_dragX, 0, m_dragX, h);
@@ -151,6 +155,51 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
                m_startTriangleBottom);
     drawMarker(&painter, m_pKerfer->getEndMarker(), QColor(40, 40, 255, 255), m_endTriangleTop,
                m_endTriangleBottom);
+}
+
+void SampleRendererKerfer::drawSliceNumbers(QPainter* painter)
+{
+    const QList<unsigned long> starts = m_pKerfer->getSliceStarts();
+    if (starts.isEmpty())
+        return;
+    QFont font = painter->font();
+    font.setPixelSize(11);
+    font.setBold(true);
+    painter->setFont(font);
+    const QFontMetrics metrics(font);
+    const unsigned long end = std::min(m_pKerfer->getEndMarker(), sliceLength());
+    // Below the marker triangles, clear of the top edge.
+    const int top = 13;
+    painter->setPen(QColor(235, 235, 235, 255));
+    // Repainted with every move of the play cursor: most slices of a finely
+    // cut loop are passed over before any text is measured.
+    const int digitWidth = metrics.horizontalAdvance(QLatin1Char('0'));
+    for (int i = 0; i < starts.size(); ++i) {
+        const double x = xOfSample(starts.at(i));
+        const double next = xOfSample(i + 1 < starts.size() ? starts.at(i + 1) : end);
+        if (next - x < digitWidth + 6 || next < 0.0 || x > width())
+            continue;
+        const QString label = QString::number(i + 1);
+        const int textWidth = metrics.horizontalAdvance(label);
+        // Left out where the slice is too narrow, or starts outside the view.
+        if (next - x < textWidth + 6 || x < -1.0 || x + 3 + textWidth > width())
+            continue;
+        painter->drawText(QPoint(truncX(x) + 3, top + metrics.ascent()), label);
+    }
+}
+
+void SampleRendererKerfer::leaveEvent(QEvent* event)
+{
+    SampleRenderer::leaveEvent(event);
+    emit pointerLeft();
+}
+
+unsigned long SampleRendererKerfer::placed(unsigned long sample) const
+{
+    if (!m_snap || !m_pKerfer)
+        return sample;
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    return loop ? ZeroCrossingSnap::snap(*loop, sample) : sample;
 }
 
 void SampleRendererKerfer::drawMarker(QPainter* painter, unsigned long marker, const QColor& colour,
@@ -197,6 +246,7 @@ void SampleRendererKerfer::mousePressEvent(QMouseEvent* event)
         } else if (m_pressSliceStart < sliceLength()) {
             // A point may lie beyond the audio; there is nothing to play there.
             m_pKerfer->playSlice(m_pressSliceStart);
+            emit sliceSelected(m_pressSliceStart);
         }
     } else if (event->button() == Qt::RightButton) {
         m_pActionDeleteSlicePoint->setEnabled(m_nearbyPoint != 0);
@@ -213,6 +263,7 @@ void SampleRendererKerfer::mouseMoveEvent(QMouseEvent* event)
     if (!m_pKerfer || !hasDrawableView())
         return;
     const int mouseX = event->pos().x();
+    emit pointerMoved(sampleAt(event->pos()));
     const double pressX = m_pressPos.x();
     const double span = double(m_viewEnd - m_viewStart);
     // x of a position that may lie before sample 0 (marker minus the gap).
@@ -263,22 +314,30 @@ void SampleRendererKerfer::mouseReleaseEvent(QMouseEvent* event)
         const qint64 length = qint64(sliceLength());
 
         if (m_draggedPoint != 0) {
-            if (releaseX <= 0 || releaseX > width())
-                m_pKerfer->removeSlicePoint(m_draggedPoint);
-            else
-                m_pKerfer->moveSlicePoint(m_draggedPoint,
-                                          std::max<qint64>(qint64(m_draggedPoint) + delta, 0));
+            const unsigned long point = m_draggedPoint;
+            if (releaseX <= 0 || releaseX > width()) {
+                KerferHistory::edit(m_pHistory, tr("Delete Slice Point"),
+                                    [&] { m_pKerfer->removeSlicePoint(point); });
+            } else {
+                // A click on a point without moving it leaves it where it is.
+                const unsigned long to =
+                    delta == 0 ? point : placed(std::max<qint64>(qint64(point) + delta, 0));
+                KerferHistory::edit(m_pHistory, tr("Move Slice Point"),
+                                    [&] { m_pKerfer->moveSlicePoint(point, to); });
+            }
         } else if (m_draggingStart) {
             qint64 marker =
                 std::clamp<qint64>(qint64(m_pKerfer->getStartMarker()) + delta, 0, length);
             marker = std::min(marker, qint64(m_pKerfer->getEndMarker()) - kMarkerGap);
             // The end marker may sit closer than the gap to sample 0.
-            m_pKerfer->setStartMarker(std::max<qint64>(marker, 0));
+            KerferHistory::edit(m_pHistory, tr("Move Start Marker"),
+                                [&] { m_pKerfer->setStartMarker(std::max<qint64>(marker, 0)); });
         } else if (m_draggingEnd) {
             qint64 marker =
                 std::clamp<qint64>(qint64(m_pKerfer->getEndMarker()) + delta, 0, length);
             marker = std::max(marker, qint64(m_pKerfer->getStartMarker()) + kMarkerGap);
-            m_pKerfer->setEndMarker(marker);
+            KerferHistory::edit(m_pHistory, tr("Move End Marker"),
+                                [&] { m_pKerfer->setEndMarker(marker); });
         }
     }
     resetDrag();
@@ -342,7 +401,8 @@ void SampleRendererKerfer::slotSliceHere()
 {
     if (!m_pKerfer || !hasDrawableView())
         return;
-    m_pKerfer->addSlicePoint(sampleAt(m_contextPos));
+    const unsigned long at = placed(sampleAt(m_contextPos));
+    KerferHistory::edit(m_pHistory, tr("Add Slice Point"), [&] { m_pKerfer->addSlicePoint(at); });
     update();
 }
 
@@ -350,7 +410,9 @@ void SampleRendererKerfer::slotDeleteSlicePoint()
 {
     if (!m_pKerfer || m_nearbyPoint == 0)
         return;
-    m_pKerfer->removeSlicePoint(m_nearbyPoint);
+    const unsigned long point = m_nearbyPoint;
+    KerferHistory::edit(m_pHistory, tr("Delete Slice Point"),
+                        [&] { m_pKerfer->removeSlicePoint(point); });
     update();
 }
 

@@ -7,6 +7,7 @@
 #include <QPointF>
 
 class Kerfer;
+class KerferHistory;
 class QAction;
 class QMenu;
 
@@ -35,6 +36,12 @@ public:
 
     QSize minimumSizeHint() const override;
 
+    // Every change of points and markers made here becomes one step of the
+    // history (none without one).
+    void setHistory(KerferHistory* history) { m_pHistory = history; }
+    // Points added or dropped here go to the nearest zero crossing.
+    void setSnapToZeroCrossings(bool on) { m_snap = on; }
+
 public slots:
     // Saves the slice under the last right-click, asking for the file name.
     void slotSaveSelectedSlice();
@@ -50,6 +57,11 @@ signals:
     void sliceSaved(QString baseFilePath, QString fileName);
     // A slice was written to fileName for the pad (0 to 15) to load.
     void sliceSentToPad(int padIndex, QString fileName);
+    // The sample under the mouse, and the mouse leaving the view.
+    void pointerMoved(unsigned long sample);
+    void pointerLeft();
+    // A click auditioned the slice starting at start.
+    void sliceSelected(unsigned long start);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -57,6 +69,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
     // Asks where to save a slice, starting at suggestedPath; an empty result
     // means the user cancelled. selectedFilter receives the chosen filter.
@@ -89,8 +102,15 @@ protected:
     QAction* m_pActionSaveSlice = nullptr;
     QMenu* m_pSendToPadMenu = nullptr;
     QPixmap m_dragHerePixmap;
+    KerferHistory* m_pHistory = nullptr;
+    bool m_snap = false;
 
 private:
+    // Where a point put at sample by hand goes.
+    unsigned long placed(unsigned long sample) const;
+    // The slice numbers, 1 at the start marker, each where its slice starts
+    // and only where the slice is wide enough for it.
+    void drawSliceNumbers(QPainter* painter);
     void drawMarker(QPainter* painter, unsigned long marker, const QColor& colour, QPointF* top,
                     QPointF* bottom);
     void resetDrag();

@@ -199,7 +199,7 @@ void SampleRendererZoombar::renderBackground()
 {
     QMutexLocker lock(&m_pixmapMutex);
     if (!m_pBackgroundPixmap)
-        m_pBackgroundPixmap = new QPixmap(width(), height());
+        m_pBackgroundPixmap = newPixmap();
     if (!m_pBackgroundPixmap->isNull())
         m_pBackgroundPixmap->fill(m_backgroundColour.isValid() ? m_backgroundColour
                                                                : QColor(Qt::black));

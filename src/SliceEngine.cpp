@@ -207,6 +207,7 @@ bool SliceEngine::saveProject(QString path)
     QDomElement engine = document.createElement(QStringLiteral("Engine"));
     root.appendChild(engine);
     engine.setAttribute(QStringLiteral("bpm"), QString::number(m_bpm));
+    writeLoopXml(QFileInfo(path).absolutePath(), document, root);
     m_pBankSampler->writeXml(QFileInfo(path).absolutePath(), document, root);
     const QByteArray text = document.toByteArray(1);
 
@@ -230,7 +231,7 @@ bool SliceEngine::saveProject(QString path)
     return true;
 }
 
-bool SliceEngine::loadProject(const QString& path)
+bool SliceEngine::loadProject(const QString& path, QString* missingLoop)
 {
     QDomDocument document(QStringLiteral("project"));
     QFile file(path);
@@ -253,6 +254,8 @@ bool SliceEngine::loadProject(const QString& path)
         const QDomElement element = node.toElement();
         if (element.tagName() == QLatin1String("BankSampler")) {
             m_pBankSampler->readXml(element, projectDir);
+        } else if (element.tagName() == QLatin1String("Loop")) {
+            readLoopXml(element, projectDir, missingLoop);
         } else if (element.tagName() == QLatin1String("Engine")) {
             // Not a number: 0, as it always has.
             const unsigned bpm = element.attribute(QStringLiteral("bpm"), "120").toUInt();
@@ -263,28 +266,74 @@ bool SliceEngine::loadProject(const QString& path)
     return true;
 }
 
+void SliceEngine::writeLoopXml(const QString& projectDir, QDomDocument& document,
+                               QDomElement& parent) const
+{
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    if (!loop || loop->getLength() == 0)
+        return;
+    const Kerfer::Cuts cuts = m_pKerfer->getCuts();
+    QDomElement element = document.createElement(QStringLiteral("Loop"));
+    parent.appendChild(element);
+    element.setAttribute(QStringLiteral("filename"),
+                         QDir(projectDir).relativeFilePath(loop->getFilename()));
+    element.setAttribute(QStringLiteral("startmarker"), QString::number(cuts.startMarker));
+    element.setAttribute(QStringLiteral("endmarker"), QString::number(cuts.endMarker));
+    for (unsigned long point : cuts.points) {
+        QDomElement child = document.createElement(QStringLiteral("SlicePoint"));
+        element.appendChild(child);
+        child.setAttribute(QStringLiteral("position"), QString::number(point));
+    }
+}
+
+void SliceEngine::readLoopXml(const QDomElement& element, const QString& projectDir,
+                              QString* missingLoop)
+{
+    const QString name = element.attribute(QStringLiteral("filename"));
+    if (name.isEmpty())
+        return;
+    const QString fileName = QDir(projectDir).filePath(name);
+    // Checked first: a missing file must not take the loop that is open away.
+    if (!QFileInfo(fileName).isFile() || !m_pKerfer->slotLoadLoop(fileName)) {
+        qDebug() << "Project loop missing or unreadable:" << fileName;
+        if (missingLoop)
+            *missingLoop = fileName;
+        return;
+    }
+    const quint32 length = static_cast<quint32>(m_pKerfer->getLoop()->getLength());
+    Kerfer::Cuts cuts;
+    bool startOk = false;
+    bool endOk = false;
+    cuts.startMarker = element.attribute(QStringLiteral("startmarker")).toUInt(&startOk);
+    cuts.endMarker = element.attribute(QStringLiteral("endmarker")).toUInt(&endOk);
+    // Markers that do not enclose audio of this file (edited by hand, or the
+    // file changed since) give way to the whole loop.
+    if (!startOk || !endOk || cuts.startMarker >= cuts.endMarker || cuts.endMarker > length) {
+        cuts.startMarker = 0;
+        cuts.endMarker = length;
+    }
+    for (QDomElement point = element.firstChildElement(QStringLiteral("SlicePoint"));
+         !point.isNull(); point = point.nextSiblingElement(QStringLiteral("SlicePoint"))) {
+        bool ok = false;
+        const unsigned position = point.attribute(QStringLiteral("position")).toUInt(&ok);
+        if (ok)
+            cuts.points.append(position);
+    }
+    std::sort(cuts.points.begin(), cuts.points.end());
+    m_pKerfer->setCuts(cuts);
+}
+
 void SliceEngine::updateExportList()
 {
     const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    // Only the audio between the markers is the loop; points outside them
+    // and beyond the audio cut nothing. The pieces are numbered as the
+    // window numbers the slices.
     QList<quint32> bounds;
-    if (loop && loop->getLength() > 0) {
-        // Only the audio between the markers is the loop; points outside
-        // them and beyond the audio cut nothing.
-        const quint32 length = evenDown(loop->getLength());
-        const quint32 start = evenDown(m_pKerfer->getStartMarker());
-        const quint32 end = std::min(evenDown(m_pKerfer->getEndMarker()), length);
-        if (start < end) {
-            bounds.append(start);
-            const QList<unsigned long> points = m_pKerfer->getSlicePoints();
-            for (unsigned long point : points) {
-                const quint32 p = evenDown(point);
-                // Moving a point onto another leaves it twice in the list.
-                if (p > bounds.last() && p < end)
-                    bounds.append(p);
-            }
-            bounds.append(end);
-        }
-    }
+    for (unsigned long start : m_pKerfer->getSliceStarts())
+        bounds.append(static_cast<quint32>(start));
+    if (!bounds.isEmpty())
+        bounds.append(std::min(evenDown(m_pKerfer->getEndMarker()), evenDown(loop->getLength())));
     if (m_exportSource == loop && bounds == m_exportBounds && !bounds.isEmpty())
         return;
 

@@ -12,6 +12,8 @@
 #include <mutex>
 
 class AudioOutputDevice;
+class QDomDocument;
+class QDomElement;
 class BankSampler;
 class Kerfer;
 class LoopingSamplerBank;
@@ -72,10 +74,14 @@ public:
     void closeMidiDevice();
 
     // Project files (.tmx, appended when the path lacks it in any case): the
-    // tempo and the pads. Failures are logged; an existing project is
-    // replaced only by a complete new file. True when written or applied.
+    // tempo, the loop with its markers and slice points, and the pads.
+    // Failures are logged; an existing project is replaced only by a complete
+    // new file. True when written or applied. A project whose loop file is
+    // missing applies the rest and leaves the loop as it was; one whose loop
+    // file gives no audio leaves the empty loop the load made. Either names
+    // the file in missingLoop.
     bool saveProject(QString path);
-    bool loadProject(const QString& path);
+    bool loadProject(const QString& path, QString* missingLoop = nullptr);
 
     // Brings the export list up to date with the Kerfer: one piece per slice
     // between the markers, in order, each sharing the loop's audio. Every
@@ -113,6 +119,10 @@ public:
                              QString* error = nullptr);
 
 private:
+    // The project's "Loop" element: the file relative to the project's
+    // folder, the markers and the points. Nothing without a loop.
+    void writeLoopXml(const QString& projectDir, QDomDocument& document, QDomElement& parent) const;
+    void readLoopXml(const QDomElement& element, const QString& projectDir, QString* missingLoop);
     // One cycle with the mutex held, split into pieces of at most
     // kMaxRenderSamples.
     void renderLocked(float* buffer, unsigned long numSamples);

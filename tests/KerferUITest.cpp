@@ -4,7 +4,9 @@
 #include "BankSampler.h"
 #include "EngineTestSupport.h"
 #include "Kerfer.h"
+#include "KerferHistory.h"
 #include "MidiInputDevice.h"
+#include "PositionReadout.h"
 #include "PreferencesUI.h"
 #include "SampleLibraryBrowser.h"
 #include "SampleRendererKerfer.h"
@@ -73,7 +75,10 @@ protected:
         QObject::connect(&m_boxTimer, &QTimer::timeout, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 m_boxes.append(box->windowTitle() + "|" + box->text());
-                box->done(QMessageBox::Ok);
+                if (QAbstractButton* button = box->button(m_boxAnswer))
+                    button->click();
+                else
+                    box->done(QMessageBox::Ok);
             }
         });
         m_boxTimer.start();
@@ -117,9 +122,9 @@ protected:
     }
 
     // Whether the window took the key.
-    bool key(int key)
+    bool key(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
     {
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
         QCoreApplication::sendEvent(m_window.get(), &event);
         return event.isAccepted();
     }
@@ -207,6 +212,7 @@ protected:
     QString m_answer, m_answerFilter;
     QTimer m_boxTimer;
     QStringList m_boxes;
+    QMessageBox::StandardButton m_boxAnswer = QMessageBox::Ok;
 };
 
 TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoadedHoweverItComes)
@@ -278,8 +284,130 @@ TEST_F(KerferUITest, DigitKeysPlayTheSlicesThatExistAndThePlayButtonFollows)
     key(Qt::Key_3);
     EXPECT_TRUE(loop->isPlaying());
     EXPECT_EQ(loop->getPlayPos(), 88200u);
-    for (int other : {Qt::Key_0, Qt::Key_A})
-        EXPECT_FALSE(key(other)) << other;
+    EXPECT_FALSE(key(Qt::Key_A));
+    // 0 is the tenth slice; the numbers are those drawn and exported, so a point
+    // before the start marker starts none.
+    EXPECT_TRUE(key(Qt::Key_0));
+    EXPECT_EQ(loop->getPlayPos(), 88200u);
+    ui().actionSlice16->trigger();
+    kerfer()->setStartMarker(11026); // past the first point, 11024
+    key(Qt::Key_0);
+    EXPECT_EQ(loop->getPlayPos(), 10u * 11025);
+    EXPECT_EQ(m_window->getReadout()->text(), "Slice 10: start 1.250 s, length 0.125 s");
+}
+
+TEST_F(KerferUITest, ShiftDigitPlaysOnToTheEndMarkerAndLoopPlaybackRepeatsTheRegion)
+{
+    m_window->slotLoadAudioFile(ViewTest::writeLoop(m_dir, quarters));
+    ViewTest::waitForFill(kerfer()->getLoop());
+    ui().actionSlice4->trigger();
+    kerfer()->setEndMarker(3 * ViewTest::kLength / 4);
+    // The level of each block the engine renders until the loop stops (or `blocks` blocks).
+    const auto levels = [this](int blocks) {
+        QList<int> tenths;
+        std::vector<float> buffer(4096);
+        for (int i = 0; i < blocks && kerfer()->getLoop()->isPlaying(); ++i) {
+            std::fill(buffer.begin(), buffer.end(), 0.0f);
+            engine()->render(buffer.data(), buffer.size());
+            float p = 0.0f;
+            for (float s : buffer)
+                p = std::max(p, std::fabs(s));
+            tenths.append(int(std::lround(p * 10.0f)));
+        }
+        return tenths;
+    };
+    // A quarter is 176400 samples, 43 blocks.
+    EXPECT_TRUE(key(Qt::Key_2));
+    QList<int> heard = levels(400);
+    EXPECT_GE(heard.count(2), 42);
+    EXPECT_LE(heard.size(), 44);
+    EXPECT_EQ(heard.count(3), 0);
+
+    EXPECT_TRUE(key(Qt::Key_2, Qt::ShiftModifier));
+    heard = levels(400);
+    EXPECT_GE(heard.count(2), 42);
+    EXPECT_GE(heard.count(3), 42);
+    EXPECT_EQ(heard.count(4), 0);
+    EXPECT_LE(heard.size(), 88);
+
+    // Looping, the region between the markers comes round again until stopped.
+    m_window->getLoopPlaybackAction()->trigger();
+    ui().actionPlay->trigger();
+    heard = levels(200);
+    EXPECT_EQ(heard.size(), 200);
+    EXPECT_GT(heard.mid(130).count(1), 20);
+    EXPECT_EQ(heard.count(4), 0);
+    ui().actionPlay->trigger();
+    EXPECT_FALSE(kerfer()->getLoop()->isPlaying());
+}
+
+TEST_F(KerferUITest, UndoRedoNameTheStepAndWorkNotInAProjectIsAskedFor)
+{
+    QAction* undo = m_window->getUndoAction();
+    QAction* redo = m_window->getRedoAction();
+    EXPECT_FALSE(undo->isEnabled());
+    const QString loopFile = loadLoop(88200);
+    EXPECT_FALSE(m_window->isWindowModified()); // an open loop alone is no work to save
+    ui().actionSlice8->trigger();
+    ui().actionSliceClear->trigger();
+    EXPECT_EQ(undo->text(), "Undo Clear Slicing");
+    undo->trigger();
+    EXPECT_EQ(kerfer()->getSlicePoints().size(), 7);
+    EXPECT_EQ(redo->text(), "Redo Clear Slicing");
+    EXPECT_TRUE(m_window->isWindowModified());
+    slicing("120|0.75|4|4|1");
+    AdvancedSlicingUI(m_window.get(), kerfer(), m_window->getHistory()).accept();
+    EXPECT_EQ(undo->text(), "Undo Advanced Slicing");
+
+    // Cancelled, nothing happens; saved, the question does not come again.
+    engine()->getBankSampler()->loadSample(2, loopFile, 0, 1.0, 0, 0, 0, 1.0f, false, "None");
+    m_boxAnswer = QMessageBox::Cancel;
+    ui().actionNewProject->trigger();
+    EXPECT_EQ(m_boxes, QStringList{"Tamberlo|Save changes to the project?"});
+    EXPECT_TRUE(engine()->getBankSampler()->hasSample(2));
+    m_window->close();
+    EXPECT_TRUE(m_window->isVisible());
+    m_boxAnswer = QMessageBox::Save;
+    m_answer = m_dir + "/set.tmx";
+    ui().actionOpenProject->trigger();
+    EXPECT_TRUE(QFile::exists(m_answer));
+    EXPECT_FALSE(m_window->isWindowModified());
+    EXPECT_EQ(m_boxes.size(), 3);
+    // Opened again: the loop and its points come back with a new history.
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_EQ(kerfer()->getSlicePoints().size(), 10);
+    ASSERT_TRUE(m_window->getKerferRenderer()->isEnabled());
+
+    // The loop file gone: said so, while the pads load.
+    ui().actionSlice4->trigger();
+    ASSERT_TRUE(QFile::remove(loopFile));
+    m_boxAnswer = QMessageBox::Discard;
+    ui().actionOpenProject->trigger();
+    EXPECT_EQ(m_boxes.mid(3), QStringList({"Tamberlo|Save changes to the project?",
+                                           "Loop Missing|The project's loop " + loopFile +
+                                               " is missing or could not be read. The rest of "
+                                               "the project was opened."}));
+    EXPECT_TRUE(engine()->getBankSampler()->hasSample(2));
+}
+
+TEST_F(KerferUITest, TheWholeLoopShowsAt640By400)
+{
+    m_window->slotLoadAudioFile(ViewTest::writeLoop(m_dir));
+    ViewTest::waitForFill(kerfer()->getLoop());
+    m_window->resize(640, 400);
+    QTest::qWait(50);
+    EXPECT_EQ(m_window->size(), QSize(640, 400));
+    SampleRendererKerfer* view = m_window->getKerferRenderer();
+    EXPECT_GE(view->height(), 100);
+    const QImage image = ViewTest::frame(view);
+    int green = 0;
+    for (int x = 0; x < image.width(); ++x)
+        for (int y = 0; y < image.height(); ++y)
+            if (QColor(image.pixel(x, y)).rgb() == QColor(140, 247, 0).rgb()) {
+                ++green;
+                break;
+            }
+    EXPECT_GE(green, 630);
 }
 
 TEST_F(KerferUITest, SlicesAreSavedBesideTheChosenNameQuickExportNeverOverwritesAndTheStatusBarFits)
@@ -456,6 +584,19 @@ TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChose
     AdvancedSlicingUI(m_window.get(), kerfer()).accept();
     EXPECT_EQ(kerfer()->getSlicePoints(),
               Points({88200, 176400, 264600, 352800, 441000, 529200, 617400}));
+
+    // Asked to, it moves the points it adds to the nearest crossing, and only those.
+    m_window->slotLoadAudioFile(ViewTest::writeLoop(m_dir, ViewTest::fiftyHz));
+    ViewTest::waitForFill(kerfer()->getLoop());
+    kerfer()->addSlicePoint(1000);
+    AdvancedSlicingUI dialog(m_window.get(), kerfer());
+    dialog.getUi().checkBoxSnap->setChecked(true);
+    dialog.accept();
+    const Points points = kerfer()->getSlicePoints();
+    ASSERT_EQ(points.size(), 8);
+    EXPECT_EQ(points.first(), 1000u);
+    EXPECT_NEAR(double(points.at(1)), 88200 + 100, 2.0);
+    EXPECT_EQ(setting("AdvancedSlicingSnapToZeroCrossings"), "1");
 }
 
 TEST_F(KerferUITest, PreferencesShowABufferSizeThePreviewTakes)

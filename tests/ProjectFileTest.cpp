@@ -1,5 +1,6 @@
 #include "BankSampler.h"
 #include "EngineTestSupport.h"
+#include "Kerfer.h"
 #include "LogCapture.h"
 #include "Slice.h"
 #include "SliceEngine.h"
@@ -73,6 +74,11 @@ TEST_F(ProjectFileTest, TempoAndEveryPadPropertyComeBackWithRelativeNames)
     const QString pad0 = describe(bank()->getSample(0));
     const QString pad5 = describe(bank()->getSample(5));
     EXPECT_EQ(pad0, "-5 1.75 2 1000 3000 0.300000012 1 Hi-hats 8000");
+    // The loop with its markers and points, two of them equal as a move leaves them.
+    Kerfer* kerfer = m_engine->getKerfer();
+    ASSERT_TRUE(kerfer->slotLoadLoop(writeWav(m_dir + "/samples", "loop.wav", 20000)));
+    kerfer->setCuts({{500, 10000, 10000, 30000}, 2000, 39001});
+    const Kerfer::Cuts cuts = kerfer->getCuts();
     ASSERT_TRUE(m_engine->saveProject(m_dir + "/project/set.tmx"));
 
     // Into a fresh engine, the project moved with the sample beside it: names are relative.
@@ -87,6 +93,35 @@ TEST_F(ProjectFileTest, TempoAndEveryPadPropertyComeBackWithRelativeNames)
     EXPECT_EQ(bank()->getSample(0)->getFilename(), m_dir + "/moved/kick.wav");
     EXPECT_EQ(bank()->getSample(5)->getFilename(), m_dir + "/moved/../samples/hat.wav");
     EXPECT_EQ(bank()->getChokeGroupPads("Hi-hats"), QList<quint32>{0});
+    kerfer = m_engine->getKerfer();
+    EXPECT_EQ(kerfer->getLoop()->getFilename(), m_dir + "/moved/../samples/loop.wav");
+    EXPECT_TRUE(kerfer->getCuts() == cuts);
+}
+
+TEST_F(ProjectFileTest, AMissingLoopIsNamedWhileTheRestLoads)
+{
+    const QString path = m_dir + "/project/set.tmx";
+    ASSERT_TRUE(TestAudio::writeBytes(path, R"(<project><Loop filename='../samples/gone.wav'
+ startmarker='0' endmarker='100'/><BankSampler><Sample filename='kick.wav' index='3'/>
+ </BankSampler></project>)"));
+    Kerfer* kerfer = m_engine->getKerfer();
+    const QString other = writeWav(m_dir + "/project", "other.wav", 5000);
+    ASSERT_TRUE(kerfer->slotLoadLoop(other));
+    kerfer->addSlicePoint(600);
+    QString missing;
+    ASSERT_TRUE(m_engine->loadProject(path, &missing));
+    EXPECT_EQ(missing, m_dir + "/project/../samples/gone.wav");
+    EXPECT_EQ(kerfer->getLoop()->getFilename(), other);
+    EXPECT_EQ(kerfer->getSlicePoints(), QList<unsigned long>{600});
+    EXPECT_TRUE(bank()->hasSample(3));
+
+    // Markers that enclose no audio of the file give way to the whole loop; points that
+    // are no numbers are left out.
+    ASSERT_TRUE(TestAudio::writeBytes(path, R"(<project><Loop filename='other.wav'
+ startmarker='9000' endmarker='100'><SlicePoint position='x'/><SlicePoint position='800'/>
+ <SlicePoint position='300'/></Loop></project>)"));
+    ASSERT_TRUE(m_engine->loadProject(path));
+    EXPECT_TRUE(kerfer->getCuts() == (Kerfer::Cuts{{300, 800}, 0, 10000}));
 }
 
 TEST_F(ProjectFileTest, MissingAttributesTakeDefaultsAndBadEntriesAreSkipped)

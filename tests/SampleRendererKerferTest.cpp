@@ -1,6 +1,7 @@
 #include "SampleRendererKerfer.h"
 
 #include "EngineTestSupport.h"
+#include "KerferHistory.h"
 #include "Settings.h"
 #include "ViewTestSupport.h"
 
@@ -92,6 +93,43 @@ TEST_F(SampleRendererKerferTest, DraggedPointsAndMarkers)
     EXPECT_EQ(points(), Points({91728 + 50 * 882}));
 }
 
+TEST_F(SampleRendererKerferTest, EachDragIsOneStepAndPointsPutByHandGoToTheNearestCrossing)
+{
+    loadLoop(&m_kerfer, writeLoop(m_dir, fiftyHz));
+    m_view->setSlice(loop());
+    showAt(m_view.get());
+    KerferHistory history(&m_kerfer);
+    m_view->setHistory(&history);
+    m_view->setSnapToZeroCrossings(true);
+    m_kerfer.addSlicePoint(176400); // x 200
+    QUndoStack* stack = history.getStack();
+
+    // However many moves, one step; dropped 100 samples left of a crossing, it lands there.
+    press(m_view.get(), QPoint(203, 50));
+    for (int x = 204; x <= 260; ++x)
+        dragTo(m_view.get(), QPoint(x, 50));
+    release(m_view.get(), QPoint(260, 50));
+    ASSERT_EQ(stack->count(), 1);
+    EXPECT_EQ(stack->undoText(), "Move Slice Point");
+    ASSERT_EQ(points().size(), 1);
+    EXPECT_NEAR(double(points().first()), 257 * 882 + 100, 2.0);
+    stack->undo();
+    EXPECT_EQ(points(), Points({176400}));
+    stack->redo();
+
+    rightClick(301);
+    m_view->sliceHere()->trigger();
+    EXPECT_EQ(stack->undoText(), "Add Slice Point");
+    const unsigned long added = points().last();
+    EXPECT_NEAR(double(added), 301 * 882 + 100, 2.0);
+    // A click on a point moves nothing and makes no step; off, a drop stays where it is put.
+    click(301);
+    m_view->setSnapToZeroCrossings(false);
+    dragX(301, 351);
+    EXPECT_EQ(points().last(), added + 50 * 882);
+    EXPECT_EQ(stack->count(), 3);
+}
+
 TEST_F(SampleRendererKerferTest, ClickPlaysTheSliceUnderItAndTheMenuFitsThePlace)
 {
     showLoop({176400, 352800}); // x 200, 400
@@ -148,10 +186,23 @@ TEST_F(SampleRendererKerferTest, WheelZoomsTowardsTheMouseDownTo101Samples)
 
 TEST_F(SampleRendererKerferTest, DrawsPointsAndMarkerTriangles)
 {
-    showLoop({264600});             // x 300
+    // The second slice, 4 pixels wide, has no room for its number.
+    showLoop({264600, 268128});     // x 300, 304
     m_kerfer.setStartMarker(88200); // x 100
     m_kerfer.setEndMarker(441000);  // x 500
     const QImage image = frame(m_view.get());
+    const auto numberPixels = [&image](int from, int to) {
+        int n = 0;
+        for (int x = from; x <= to; ++x)
+            for (int y = 12; y < 28; ++y)
+                n += QColor(image.pixel(x, y)).value() > 200 &&
+                     QColor(image.pixel(x, y)).saturation() < 40;
+        return n;
+    };
+    EXPECT_GT(numberPixels(101, 112), 5);
+    EXPECT_EQ(numberPixels(60, 99), 0);
+    EXPECT_EQ(numberPixels(301, 305), 0);
+    EXPECT_GT(numberPixels(306, 318), 5);
     const int h = kHeight;
     const auto red = is(QColor(255, 40, 40));
     EXPECT_TRUE(nearLine(image, 300, 50, is(QColor(200, 0, 0))));

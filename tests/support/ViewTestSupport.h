@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <cmath>
 #include <dlfcn.h>
 #include <link.h>
 
@@ -34,6 +35,13 @@ const int kHeight = 200;
 inline QString testName()
 {
     return ::testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// 50 Hz crossing zero at frame 50 and every 441 frames after: at sample 100 + 882 k,
+// 100 samples to the right of every pixel of the whole view.
+inline float fiftyHz(long frame, int)
+{
+    return 0.8f * float(std::sin(2.0 * M_PI * double(frame - 50) / 882.0));
 }
 
 // A stereo 16-bit WAV at 44100 Hz.

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class Kerfer;
+
+// The status bar's readout: the time (and bar.beat from the start marker)
+// under the pointer, and the start and length of the selected slice.
+class PositionReadout : public QObject
+{
+    Q_OBJECT
+public:
+    explicit PositionReadout(Kerfer* kerfer, QObject* parent = nullptr);
+
+    // The tempo bar.beat counts in: the one the user set for tempo slicing.
+    static double tempo();
+    static int beatsPerBar();
+    // "1.250 s".
+    static QString timeText(double seconds);
+    // "bar.beat" counted from 1.1 at 0 seconds; empty before it.
+    static QString barBeatText(double seconds, double tempo, int beatsPerBar);
+
+    QString text() const { return m_text; }
+
+public slots:
+    void setPointer(unsigned long sample);
+    void clearPointer();
+    // The slice starting at start (a start the Kerfer lists) is selected.
+    void selectSlice(unsigned long start);
+    // After a load or an edit the selection may be gone.
+    void update();
+
+signals:
+    void textChanged(const QString& text);
+
+private:
+    // Once for a burst of edits (a slicing rule announces every point).
+    void scheduleUpdate();
+    double secondsOf(unsigned long samples) const;
+
+    Kerfer* m_pKerfer;
+    bool m_hasPointer = false;
+    unsigned long m_pointer = 0;
+    bool m_hasSelection = false;
+    unsigned long m_selectedStart = 0;
+    QString m_text;
+    bool m_updatePending = false;
+};
