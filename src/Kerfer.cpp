@@ -2,10 +2,9 @@
 
 #include "Assert.h"
 #include "Slice.h"
+#include "SliceTemplate.h"
 
 #include <QDebug>
-#include <QDomDocument>
-#include <QFile>
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
@@ -41,24 +40,10 @@ quint32 toStep(double samples)
     return static_cast<quint32>(samples);
 }
 
-const char* const kTemplateRoot = "slicetemplate";
-const char* const kTemplateVersion = "1";
-// Templates are a handful of lines; anything much larger is not one of ours.
-const qint64 kTemplateMaxBytes = 1024 * 1024;
-
 QString formatFraction(double value)
 {
     // 17 significant digits bring every double back unchanged.
     return QString::number(value, 'g', 17);
-}
-
-bool parseFraction(const QDomElement& element, const QString& name, double* value)
-{
-    if (!element.hasAttribute(name))
-        return false;
-    bool ok = false;
-    *value = element.attribute(name).toDouble(&ok);
-    return ok && std::isfinite(*value);
 }
 
 // Position of a fraction of a length, to the nearest sample; negative or
@@ -476,8 +461,8 @@ bool Kerfer::saveSliceTemplate(const QString& fileName)
     QXmlStreamWriter xml(&file);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
-    xml.writeStartElement(kTemplateRoot);
-    xml.writeAttribute("version", kTemplateVersion);
+    xml.writeStartElement(SliceTemplate::kRoot);
+    xml.writeAttribute("version", SliceTemplate::kVersion);
     xml.writeEmptyElement("markers");
     xml.writeAttribute("start", formatFraction(double(startMarker) / length));
     xml.writeAttribute("end", formatFraction(double(endMarker) / length));
@@ -499,61 +484,19 @@ bool Kerfer::loadSliceTemplate(const QString& fileName)
 {
     // Read and check the whole file before touching anything, and without the
     // mutex, so that disk access never holds up a render.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Failed to read slice template" << fileName << file.errorString();
+    SliceTemplate slices;
+    QString error;
+    if (!SliceTemplate::read(fileName, &slices, &error)) {
+        qDebug() << qPrintable(error);
         return false;
     }
-    if (file.size() > kTemplateMaxBytes) {
-        qDebug() << "Not a slice template" << fileName << "(too large)";
-        return false;
-    }
-    QDomDocument document;
-    QString parseError;
-    int line = 0;
-    int column = 0;
-    if (!document.setContent(&file, &parseError, &line, &column)) {
-        qDebug()
-            << "Not a slice template" << fileName
-            << qPrintable(
-                   QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column));
-        return false;
-    }
+    const double startFraction = slices.startMarker;
+    const double endFraction = slices.endMarker;
+    const QList<double>& pointFractions = slices.points;
     const auto refuse = [&fileName](const QString& why) {
         qDebug() << "Not a slice template" << fileName << qPrintable(QString("(%1)").arg(why));
         return false;
     };
-
-    const QDomElement root = document.documentElement();
-    if (root.tagName() != kTemplateRoot)
-        return refuse(QString("root element is \"%1\"").arg(root.tagName()));
-    if (root.attribute("version") != kTemplateVersion)
-        return refuse(QString("unsupported version \"%1\"").arg(root.attribute("version")));
-
-    double startFraction = 0.0;
-    double endFraction = 0.0;
-    bool haveMarkers = false;
-    QList<double> pointFractions;
-    for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
-        if (e.tagName() == "markers") {
-            if (haveMarkers)
-                return refuse("more than one markers element");
-            if (!parseFraction(e, "start", &startFraction) ||
-                !parseFraction(e, "end", &endFraction) || startFraction < 0.0 ||
-                endFraction <= startFraction)
-                return refuse("invalid markers");
-            haveMarkers = true;
-        } else if (e.tagName() == "point") {
-            double at = 0.0;
-            if (!parseFraction(e, "at", &at))
-                return refuse("invalid point");
-            pointFractions.append(at);
-        } else {
-            return refuse(QString("unexpected element \"%1\"").arg(e.tagName()));
-        }
-    }
-    if (!haveMarkers)
-        return refuse("no markers");
 
     QMutexLocker lock(&m_mutex);
     if (!hasAudio()) {

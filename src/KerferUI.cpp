@@ -13,6 +13,7 @@
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
+#include "SliceNaming.h"
 #include "TransportBar.h"
 
 #include <QAction>
@@ -63,15 +64,6 @@ QString setting(const char* key)
 void setSetting(const char* key, const QString& value)
 {
     Settings::instance()->setSetting(QString::fromLatin1(key), value);
-}
-
-// The loop file's name without its suffix, fit to be the stem of the numbered
-// export names (the export takes everything after the first dot as suffix).
-QString exportStem(const QString& loopFile)
-{
-    QString stem = QFileInfo(loopFile).completeBaseName();
-    stem.replace('.', '_');
-    return stem.isEmpty() ? QStringLiteral("loop") : stem;
 }
 
 QString exportSuffix(const QString& loopFile)
@@ -307,7 +299,7 @@ void KerferUI::slotExportLoop()
         return;
     const QString loopFile = m_pKerfer->getLoop()->getFilename();
     const QString suggested =
-        QFileInfo(loopFile).dir().filePath(exportStem(loopFile) + "_loop.wav");
+        QFileInfo(loopFile).dir().filePath(SliceNaming::stem(loopFile) + "_loop.wav");
     QString fileName = askFileName(FileDialog::Save, tr("Export Loop"), suggested,
                                    SampleRendererKerfer::wavFilter());
     if (fileName.isEmpty())
@@ -455,7 +447,7 @@ void KerferUI::slotExportSlicesToDisk()
     if (directory.isEmpty())
         directory = QFileInfo(loopFile).absolutePath();
     const QString suggested =
-        QDir(directory).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile));
+        QDir(directory).filePath(SliceNaming::stem(loopFile) + "." + exportSuffix(loopFile));
     QString selectedFilter;
     const QString fileName =
         askFileName(FileDialog::Save, tr("Save Slices"), suggested,
@@ -490,7 +482,8 @@ void KerferUI::slotExportSlicesQuick()
             kSavedMessageTimeoutMs * 2);
         return;
     }
-    exportSlicesTo(QDir(folder).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile)));
+    exportSlicesTo(
+        QDir(folder).filePath(SliceNaming::stem(loopFile) + "." + exportSuffix(loopFile)));
 }
 
 void KerferUI::slotExportSlicesToSampler() {}
