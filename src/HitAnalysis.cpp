@@ -240,9 +240,15 @@ public:
                     peak = std::max(peak, e[j]);
                 if (peak < kConfirm * level)
                     continue;
+                // The rise proper starts where the level comes within reach
+                // of where it is heading: a lossy encoding smears a faint
+                // pre-echo ahead of every attack, which is not the hit.
+                const float audible = peak * kBelowPeak;
+                while (k + 1 < long(boxes) && e[k] < audible)
+                    ++k;
                 // Back to where the level left what it was on average before.
                 long s = k;
-                while (s > k - backBoxes && s > 0 && e[s - 1] > 1.5f * usual)
+                while (s > k - backBoxes && s > 0 && e[s - 1] > std::max(1.5f * usual, audible))
                     --s;
                 // The smoothed level starts to rise with the box that first
                 // holds the new sound; the start is the front of that box.
@@ -260,6 +266,7 @@ private:
     static constexpr double kSmoothMs[kBands] = {0.5, 0.0, 0.5, 1.0};
     static constexpr float kRise = 3.0f;
     static constexpr float kConfirm = 6.0f;
+    static constexpr float kBelowPeak = 0.03f; // -15 dB
     std::vector<float> m_smoothed;
     const HitAnalysis::Reader& m_read;
     unsigned long m_frames;
