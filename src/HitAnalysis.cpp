@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 
 namespace {
 
@@ -219,13 +220,29 @@ public:
                     running -= m_energy[b][k - smooth];
                 e[k] = float(std::max(0.0, running) / smooth);
             }
-            for (long k = std::max(firstBox, historyBoxes + smooth); k < long(boxes); ++k) {
-                float before = floor;
-                double sum = 0.0;
-                for (long j = k - historyBoxes; j <= k - gapBoxes; ++j) {
-                    before = std::max(before, e[j]);
-                    sum += e[j];
-                }
+            // The history [k - historyBoxes, k - gapBoxes] slides one box per
+            // step: a running sum, and the loudest kept in a queue of falling
+            // levels, so each step costs the same however long the history.
+            const long firstK = std::max(firstBox, historyBoxes + smooth);
+            m_queue.clear();
+            double sum = 0.0;
+            for (long j = firstK - historyBoxes; j < firstK - gapBoxes; ++j) {
+                sum += e[j];
+                while (!m_queue.empty() && e[m_queue.back()] <= e[j])
+                    m_queue.pop_back();
+                m_queue.push_back(j);
+            }
+            for (long k = firstK; k < long(boxes); ++k) {
+                const long newest = k - gapBoxes;
+                sum += e[newest];
+                while (!m_queue.empty() && e[m_queue.back()] <= e[newest])
+                    m_queue.pop_back();
+                m_queue.push_back(newest);
+                if (k > firstK)
+                    sum -= e[k - historyBoxes - 1];
+                while (m_queue.front() < k - historyBoxes)
+                    m_queue.pop_front();
+                const float before = std::max(floor, e[m_queue.front()]);
                 // What a rise is measured against: for the low band the loudest
                 // it was, as its waves swing from nothing to full within the
                 // history; for the others, whose smoothed level is steady, the
@@ -268,6 +285,7 @@ private:
     static constexpr float kConfirm = 6.0f;
     static constexpr float kBelowPeak = 0.03f; // -15 dB
     std::vector<float> m_smoothed;
+    std::deque<long> m_queue;
     const HitAnalysis::Reader& m_read;
     unsigned long m_frames;
     int m_rate;
