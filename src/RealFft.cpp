@@ -17,34 +17,43 @@ RealFft::RealFft(unsigned size) : m_size(size), m_half(size / 2)
             r |= ((i >> b) & 1u) << (bits - 1 - b);
         m_bitReverse[i] = r;
     }
-    m_twiddles.resize(m_half / 2 + 1);
-    for (unsigned k = 0; k < m_twiddles.size(); ++k)
-        m_twiddles[k] = std::polar(1.0f, float(-2.0 * M_PI * k / m_half));
+    for (unsigned len = 2; len <= m_half; len <<= 1)
+        for (unsigned j = 0; j < len / 2; ++j) {
+            const double angle = -2.0 * M_PI * j / len;
+            m_twiddleRe.push_back(float(std::cos(angle)));
+            m_twiddleIm.push_back(float(std::sin(angle)));
+        }
     m_split.resize(m_half);
     for (unsigned k = 0; k < m_half; ++k)
         m_split[k] = std::polar(1.0f, float(-2.0 * M_PI * k / m_size));
-    m_work.resize(m_half);
+    m_re.resize(m_half);
+    m_im.resize(m_half);
 }
 
 void RealFft::transform()
 {
-    std::complex<float>* a = m_work.data();
+    float* re = m_re.data();
+    float* im = m_im.data();
+    const float* twiddleRe = m_twiddleRe.data();
+    const float* twiddleIm = m_twiddleIm.data();
     for (unsigned len = 2; len <= m_half; len <<= 1) {
-        const unsigned step = m_half / len;
         const unsigned halfLen = len / 2;
         for (unsigned i = 0; i < m_half; i += len) {
+            float* ur = re + i;
+            float* ui = im + i;
+            float* vr = re + i + halfLen;
+            float* vi = im + i + halfLen;
             for (unsigned j = 0; j < halfLen; ++j) {
-                const std::complex<float> w = m_twiddles[j * step];
-                const std::complex<float> u = a[i + j];
-                const std::complex<float> v = a[i + j + halfLen];
-                // Written out: the library's complex product checks for
-                // infinities on every call, which costs more than the butterfly.
-                const std::complex<float> t(v.real() * w.real() - v.imag() * w.imag(),
-                                            v.real() * w.imag() + v.imag() * w.real());
-                a[i + j] = u + t;
-                a[i + j + halfLen] = u - t;
+                const float tr = vr[j] * twiddleRe[j] - vi[j] * twiddleIm[j];
+                const float ti = vr[j] * twiddleIm[j] + vi[j] * twiddleRe[j];
+                vr[j] = ur[j] - tr;
+                vi[j] = ui[j] - ti;
+                ur[j] += tr;
+                ui[j] += ti;
             }
         }
+        twiddleRe += halfLen;
+        twiddleIm += halfLen;
     }
 }
 
@@ -52,15 +61,18 @@ void RealFft::powerSpectrum(const float* input, float* power)
 {
     // Even samples as real parts, odd as imaginary: one half-size transform
     // gives both halves' spectra, which are then untangled.
-    for (unsigned i = 0; i < m_half; ++i)
-        m_work[m_bitReverse[i]] = std::complex<float>(input[2 * i], input[2 * i + 1]);
+    for (unsigned i = 0; i < m_half; ++i) {
+        m_re[m_bitReverse[i]] = input[2 * i];
+        m_im[m_bitReverse[i]] = input[2 * i + 1];
+    }
     transform();
-    const std::complex<float>* z = m_work.data();
-    power[0] = (z[0].real() + z[0].imag()) * (z[0].real() + z[0].imag());
-    power[m_half] = (z[0].real() - z[0].imag()) * (z[0].real() - z[0].imag());
+    const float* re = m_re.data();
+    const float* im = m_im.data();
+    power[0] = (re[0] + im[0]) * (re[0] + im[0]);
+    power[m_half] = (re[0] - im[0]) * (re[0] - im[0]);
     for (unsigned k = 1; k < m_half; ++k) {
-        const std::complex<float> a = z[k];
-        const std::complex<float> b = std::conj(z[m_half - k]);
+        const std::complex<float> a(re[k], im[k]);
+        const std::complex<float> b(re[m_half - k], -im[m_half - k]);
         const std::complex<float> even = 0.5f * (a + b);
         const std::complex<float> d = 0.5f * (a - b);
         // odd = -i * d; X = even + w * odd

@@ -22,7 +22,10 @@ private:
     unsigned m_size;
     unsigned m_half;
     std::vector<unsigned> m_bitReverse;
-    std::vector<std::complex<float>> m_twiddles; // of the half-size transform
-    std::vector<std::complex<float>> m_split;    // to untangle the packed result
-    std::vector<std::complex<float>> m_work;
+    // Twiddles of the half-size transform, stage after stage, each stage's
+    // contiguous so its butterflies run as one vectorisable loop.
+    std::vector<float> m_twiddleRe, m_twiddleIm;
+    std::vector<std::complex<float>> m_split; // to untangle the packed result
+    // Real and imaginary parts apart, for the same reason.
+    std::vector<float> m_re, m_im;
 };
