@@ -24,7 +24,7 @@ const float kLowWeight = 3.0f;
 // The rise is measured on short boxes of energy and shows only once the new
 // sound is loud enough to tell; its true start lies a little earlier, and a
 // cut must never fall after it.
-const double kLeadMs = 0.6;
+const double kLeadMs = 0.75;
 
 struct Geometry
 {
