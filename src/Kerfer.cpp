@@ -224,6 +224,23 @@ void Kerfer::sliceByBars(double tempo, int numerator, int denominator, double ba
         addSlicePoint(static_cast<unsigned long>(p));
 }
 
+void Kerfer::replaceSlicePointsBetweenMarkers(const QList<unsigned long>& points)
+{
+    QMutexLocker lock(&m_mutex);
+    QList<unsigned long> kept;
+    for (unsigned long p : qAsConst(m_slicePoints))
+        if (p <= m_startMarker || p >= m_endMarker)
+            kept.append(p);
+    for (unsigned long p : points) {
+        const unsigned long point = roundDownToEven(p);
+        if (point > m_startMarker && point < m_endMarker && !kept.contains(point))
+            kept.append(point);
+    }
+    std::sort(kept.begin(), kept.end());
+    m_slicePoints = kept;
+    emit slicePointsChanged();
+}
+
 unsigned long Kerfer::getSliceStart(unsigned long sample, int snapDistance)
 {
     QMutexLocker lock(&m_mutex);
