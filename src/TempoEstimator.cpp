@@ -68,15 +68,17 @@ double TempoEstimator::estimate(const HitAnalysis& analysis, unsigned long start
         if (bpm >= kMinBpm)
             candidates.push_back(bpm);
     }
-    if (candidates.size() <= 1)
-        return candidates.empty() ? 0.0 : candidates.front();
-
     // The hit at the start marker counts too: it is the downbeat.
     std::vector<Placed> hits;
     const float needed = HitAnalysis::threshold(HitAnalysis::kDefaultSensitivity);
     for (const HitAnalysis::Hit& hit : analysis.getHits())
         if (hit.strength >= needed && hit.frame + rate / 100 >= startFrame && hit.frame < endFrame)
             hits.push_back({(double(hit.frame) - double(startFrame)) / rate, hit.strength});
+    // Without a single hit there is no beat to speak of, whatever the length.
+    if (hits.empty() || candidates.empty())
+        return 0.0;
+    if (candidates.size() == 1)
+        return candidates.front();
     double best = candidates.front();
     double bestScore = -1e9;
     for (double bpm : candidates) {

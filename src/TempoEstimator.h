@@ -15,7 +15,8 @@ public:
     static constexpr double kMaxBpm = 180.0;
 
     // Beats per minute for frames [startFrame, endFrame) of the analysed
-    // audio, or 0 when no whole number of bars gives a tempo in range.
+    // audio, or 0 when no whole number of bars gives a tempo in range or
+    // nothing there is a hit.
     static double estimate(const HitAnalysis& analysis, unsigned long startFrame,
                            unsigned long endFrame);
 };

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 TEST(TempoEstimatorTest, FindsTheTempoOfOneAndTwoBarLoops)
 {
@@ -25,4 +26,10 @@ TEST(TempoEstimatorTest, FindsTheTempoOfOneAndTwoBarLoops)
     }
     std::printf("Tempo within 0.5 bpm on %d of %d loops\n", right, loops);
     EXPECT_GE(right, 28);
+
+    // Two seconds of silence would be one bar at 120, but nothing beats there.
+    const std::vector<float> silence(2 * 88200, 0.0f);
+    EXPECT_EQ(
+        TempoEstimator::estimate(HitAnalysis::analyse(silence.data(), 88200, 44100), 0, 88200),
+        0.0);
 }
