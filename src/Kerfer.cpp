@@ -3,10 +3,9 @@
 #include "Assert.h"
 #include "ExportFormat.h"
 #include "Slice.h"
+#include "SliceTemplate.h"
 
 #include <QDebug>
-#include <QDomDocument>
-#include <QFile>
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
@@ -42,24 +41,10 @@ quint32 toStep(double samples)
     return static_cast<quint32>(samples);
 }
 
-const char* const kTemplateRoot = "slicetemplate";
-const char* const kTemplateVersion = "1";
-// Templates are a handful of lines; anything much larger is not one of ours.
-const qint64 kTemplateMaxBytes = 1024 * 1024;
-
 QString formatFraction(double value)
 {
     // 17 significant digits bring every double back unchanged.
     return QString::number(value, 'g', 17);
-}
-
-bool parseFraction(const QDomElement& element, const QString& name, double* value)
-{
-    if (!element.hasAttribute(name))
-        return false;
-    bool ok = false;
-    *value = element.attribute(name).toDouble(&ok);
-    return ok && std::isfinite(*value);
 }
 
 // Position of a fraction of a length, to the nearest sample; negative or
@@ -276,6 +261,23 @@ void Kerfer::sliceByBars(double tempo, int numerator, int denominator, double ba
     const quint64 length = m_pLoop->getLength();
     for (quint64 p = quint64(m_startMarker) + step; p < length; p += step)
         addSlicePoint(static_cast<unsigned long>(p));
+}
+
+void Kerfer::replaceSlicePointsBetweenMarkers(const QList<unsigned long>& points)
+{
+    QMutexLocker lock(&m_mutex);
+    QList<unsigned long> kept;
+    for (unsigned long p : qAsConst(m_slicePoints))
+        if (p <= m_startMarker || p >= m_endMarker)
+            kept.append(p);
+    for (unsigned long p : points) {
+        const unsigned long point = roundDownToEven(p);
+        if (point > m_startMarker && point < m_endMarker && !kept.contains(point))
+            kept.append(point);
+    }
+    std::sort(kept.begin(), kept.end());
+    m_slicePoints = kept;
+    emit slicePointsChanged();
 }
 
 unsigned long Kerfer::getSliceStart(unsigned long sample, int snapDistance)
@@ -562,8 +564,8 @@ bool Kerfer::saveSliceTemplate(const QString& fileName)
     QXmlStreamWriter xml(&file);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
-    xml.writeStartElement(kTemplateRoot);
-    xml.writeAttribute("version", kTemplateVersion);
+    xml.writeStartElement(SliceTemplate::kRoot);
+    xml.writeAttribute("version", SliceTemplate::kVersion);
     xml.writeEmptyElement("markers");
     xml.writeAttribute("start", formatFraction(double(startMarker) / length));
     xml.writeAttribute("end", formatFraction(double(endMarker) / length));
@@ -585,61 +587,19 @@ bool Kerfer::loadSliceTemplate(const QString& fileName)
 {
     // Read and check the whole file before touching anything, and without the
     // mutex, so that disk access never holds up a render.
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Failed to read slice template" << fileName << file.errorString();
+    SliceTemplate slices;
+    QString error;
+    if (!SliceTemplate::read(fileName, &slices, &error)) {
+        qDebug() << qPrintable(error);
         return false;
     }
-    if (file.size() > kTemplateMaxBytes) {
-        qDebug() << "Not a slice template" << fileName << "(too large)";
-        return false;
-    }
-    QDomDocument document;
-    QString parseError;
-    int line = 0;
-    int column = 0;
-    if (!document.setContent(&file, &parseError, &line, &column)) {
-        qDebug()
-            << "Not a slice template" << fileName
-            << qPrintable(
-                   QString("(%1 at line %2, column %3)").arg(parseError).arg(line).arg(column));
-        return false;
-    }
+    const double startFraction = slices.startMarker;
+    const double endFraction = slices.endMarker;
+    const QList<double>& pointFractions = slices.points;
     const auto refuse = [&fileName](const QString& why) {
         qDebug() << "Not a slice template" << fileName << qPrintable(QString("(%1)").arg(why));
         return false;
     };
-
-    const QDomElement root = document.documentElement();
-    if (root.tagName() != kTemplateRoot)
-        return refuse(QString("root element is \"%1\"").arg(root.tagName()));
-    if (root.attribute("version") != kTemplateVersion)
-        return refuse(QString("unsupported version \"%1\"").arg(root.attribute("version")));
-
-    double startFraction = 0.0;
-    double endFraction = 0.0;
-    bool haveMarkers = false;
-    QList<double> pointFractions;
-    for (QDomElement e = root.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
-        if (e.tagName() == "markers") {
-            if (haveMarkers)
-                return refuse("more than one markers element");
-            if (!parseFraction(e, "start", &startFraction) ||
-                !parseFraction(e, "end", &endFraction) || startFraction < 0.0 ||
-                endFraction <= startFraction)
-                return refuse("invalid markers");
-            haveMarkers = true;
-        } else if (e.tagName() == "point") {
-            double at = 0.0;
-            if (!parseFraction(e, "at", &at))
-                return refuse("invalid point");
-            pointFractions.append(at);
-        } else {
-            return refuse(QString("unexpected element \"%1\"").arg(e.tagName()));
-        }
-    }
-    if (!haveMarkers)
-        return refuse("no markers");
 
     QMutexLocker lock(&m_mutex);
     if (!hasAudio()) {

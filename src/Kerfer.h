@@ -73,6 +73,12 @@ public:
     void sliceByBeats(double tempo, double beats);
     void sliceByBars(double tempo, int numerator, int denominator, double bars);
 
+    // Replaces the points between the markers by the given ones (rounded
+    // down to even; those on or outside the markers are left out), keeping
+    // the points outside; one slicePointsChanged(). Slicing at the hits
+    // applies its cuts this way.
+    void replaceSlicePointsBetweenMarkers(const QList<unsigned long>& points);
+
     // snapDistance > 0: the point nearest to sample if it lies within the
     // distance (the lower one on a tie), else 0. snapDistance <= 0: the start
     // of the slice under sample.

@@ -16,6 +16,7 @@
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
+#include "SliceNaming.h"
 #include "TransportBar.h"
 #include "ZeroCrossingSnap.h"
 
@@ -71,15 +72,6 @@ QString setting(const char* key)
 void setSetting(const char* key, const QString& value)
 {
     Settings::instance()->setSetting(QString::fromLatin1(key), value);
-}
-
-// The loop file's name without its suffix, fit to be the stem of the numbered
-// export names (the export takes everything after the first dot as suffix).
-QString exportStem(const QString& loopFile)
-{
-    QString stem = QFileInfo(loopFile).completeBaseName();
-    stem.replace('.', '_');
-    return stem.isEmpty() ? QStringLiteral("loop") : stem;
 }
 
 QString exportSuffix(const QString& loopFile)
@@ -334,7 +326,7 @@ void KerferUI::slotExportLoop()
         return;
     const QString loopFile = m_pKerfer->getLoop()->getFilename();
     const QString suggested =
-        QFileInfo(loopFile).dir().filePath(exportStem(loopFile) + "_loop.wav");
+        QFileInfo(loopFile).dir().filePath(SliceNaming::stem(loopFile) + "_loop.wav");
     QString fileName = askFileName(FileDialog::Save, tr("Export Loop"), suggested,
                                    SampleRendererKerfer::wavFilter());
     if (fileName.isEmpty())
@@ -524,7 +516,7 @@ void KerferUI::slotExportSlicesToDisk()
     if (directory.isEmpty())
         directory = QFileInfo(loopFile).absolutePath();
     const QString suggested =
-        QDir(directory).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile));
+        QDir(directory).filePath(SliceNaming::stem(loopFile) + "." + exportSuffix(loopFile));
     QString selectedFilter;
     const QString fileName =
         askFileName(FileDialog::Save, tr("Save Slices"), suggested,
@@ -559,7 +551,8 @@ void KerferUI::slotExportSlicesQuick()
             kSavedMessageTimeoutMs * 2);
         return;
     }
-    exportSlicesTo(QDir(folder).filePath(exportStem(loopFile) + "." + exportSuffix(loopFile)));
+    exportSlicesTo(
+        QDir(folder).filePath(SliceNaming::stem(loopFile) + "." + exportSuffix(loopFile)));
 }
 
 void KerferUI::slotExportSlicesToSampler() {}

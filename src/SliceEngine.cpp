@@ -9,6 +9,7 @@
 #include "RateConverter.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceNaming.h"
 #include "StreamingAudioFile.h"
 
 #include <QDebug>
@@ -363,17 +364,9 @@ QStringList SliceEngine::exportSlices(const QString& path, const ExportFormat& f
     const QSharedPointer<Slice> loop = m_exportSource.toStrongRef();
     if (!loop || m_exportBounds.size() < 2)
         return QStringList();
-    const QFileInfo info(path);
-    // "my.beat.wav" gives my_1.beat.wav: the name up to its first dot, then
-    // everything after that dot.
-    const QString base = info.baseName();
-    const QString suffix = info.completeSuffix();
-    const QDir dir = info.dir();
-
     QStringList names;
     for (int i = 0; i + 1 < m_exportBounds.size(); ++i)
-        names.append(
-            dir.filePath(QStringLiteral("%1_%2.%3").arg(base, QString::number(i + 1), suffix)));
+        names.append(SliceNaming::numbered(path, i + 1));
     // A failure is logged and reported; the other slices are still written.
     return loop->saveRanges(m_exportBounds, names, format, failed);
 }

@@ -146,6 +146,15 @@ TEST_F(KerferTest, EvenAndTempoSlicingReplacePoints)
     m_kerfer.sliceByBeats(1, 1e6);
     EXPECT_TRUE(points().isEmpty());
     EXPECT_EQ(changed.count(), 0);
+
+    // Cuts found at the hits replace only what lies between the markers.
+    m_kerfer.setStartMarker(1000);
+    m_kerfer.setEndMarker(9000);
+    addPoints({500, 2000, 9000, 9500});
+    changed.clear();
+    m_kerfer.replaceSlicePointsBetweenMarkers({1000, 3001, 3000, 7000, 9000, 20000});
+    EXPECT_EQ(points(), Points({500, 3000, 7000, 9000, 9500}));
+    EXPECT_EQ(changed.count(), 1);
 }
 
 TEST_F(KerferTest, SliceLoopsFollowTheSliceBoundariesAndToggleOff)

@@ -1,0 +1,437 @@
+#include "HitAnalysis.h"
+
+#include "AudioCache.h"
+#include "RealFft.h"
+#include "ZeroCrossing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+
+namespace {
+
+// The detection function: how much the spectrum, in bands about a third of an
+// octave wide (single bins at the bottom), rises from one step to the next,
+// on a logarithmic scale that treats everything below about -70 dB as silence.
+// Bands rather than bins: a noise floor then flickers far less than a hit rises.
+const float kCompression = 1e7f;
+// Below this the transform's short window sees less than a cycle, and a
+// kick's ringing tail would flicker with its phase; that range is measured
+// as the plain energy of a low-passed signal instead.
+const double kLowHz = 150.0;
+const float kLowWeight = 3.0f;
+// The rise is measured on short boxes of energy and shows only once the new
+// sound is loud enough to tell; its true start lies a little earlier, and a
+// cut must never fall after it.
+const double kLeadMs = 0.75;
+
+struct Geometry
+{
+    unsigned size; // transform length
+    unsigned hop;
+    std::vector<unsigned> bandEdges; // bins; band b is [edges[b], edges[b + 1])
+
+    explicit Geometry(int rate)
+    {
+        // About 12 ms windows every 6 ms, whatever the rate.
+        size = 512;
+        while (size * 44100.0 < 512.0 * rate * 0.75)
+            size *= 2;
+        hop = size / 2;
+        const unsigned half = size / 2;
+        const unsigned lowest = unsigned(std::ceil(kLowHz * size / rate));
+        for (unsigned edge = std::max(1u, lowest); edge < half;) {
+            bandEdges.push_back(edge);
+            edge += std::max(1u, edge * 26 / 100);
+        }
+        bandEdges.push_back(half);
+    }
+    size_t bands() const { return bandEdges.size() - 1; }
+};
+
+// Per-analysis-step detection function over the whole file, computed in
+// blocks so only one transform's worth of audio is held at a time.
+std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned long frames,
+                                     int rate, const Geometry& g, const std::atomic<bool>* cancel)
+{
+    const unsigned size = g.size, hop = g.hop;
+    // Only whole windows: one running past the end would see the audio stop
+    // dead, and find a click there.
+    const unsigned long steps = frames >= size ? (frames - size) / hop + 1 : 0;
+    std::vector<float> odf(steps, 0.0f);
+    RealFft fft(size);
+    std::vector<float> window(size), frame(size), power(size / 2 + 1);
+    for (unsigned i = 0; i < size; ++i)
+        window[i] = float(0.5 - 0.5 * std::cos(2.0 * M_PI * (i + 0.5) / size));
+    // Power of a full-scale sine's peak bin, so band levels read as fractions
+    // of full scale whatever the transform length.
+    const float norm = 1.0f / (float(size) * size / 16.0f);
+
+    // Mono history of the last transform length, refilled a block at a time.
+    const unsigned kBlock = 4096;
+    std::vector<float> block(2 * kBlock);
+    std::vector<float> mono(size + kBlock, 0.0f);
+    std::vector<float> lowSquared(size + kBlock, 0.0f);
+    const double lowCoefficient = 1.0 - std::exp(-2.0 * M_PI * 120.0 / rate);
+    double low1 = 0.0, low2 = 0.0;
+    // Each band's level in the last few steps: a rise counts only above the
+    // loudest of them, so a sound that pulses faster than that (a saturated
+    // kick's tail, a beating pair of tones) makes no hits of its own.
+    const unsigned memory = std::max(2u, unsigned(std::lround(0.022 * rate / hop)));
+    std::vector<float> history(memory * (g.bands() + 1), 0.0f);
+    std::vector<float> current(g.bands() + 1);
+    unsigned long nextRead = 0;  // first frame not yet read
+    unsigned long monoStart = 0; // frame of mono[0]
+    unsigned monoCount = 0;
+
+    for (unsigned long t = 0; t < steps; ++t) {
+        if (cancel && (t & 63) == 0 && cancel->load(std::memory_order_relaxed))
+            return {};
+        // Step t's window covers frames [t * hop, t * hop + size).
+        const unsigned long first = t * hop;
+        while (nextRead < std::min(frames, first + size)) {
+            // Drop what no later window needs, then append a block.
+            if (first > monoStart) {
+                const unsigned drop =
+                    unsigned(std::min<unsigned long>(first - monoStart, monoCount));
+                std::memmove(mono.data(), mono.data() + drop, (monoCount - drop) * sizeof(float));
+                std::memmove(lowSquared.data(), lowSquared.data() + drop,
+                             (monoCount - drop) * sizeof(float));
+                monoCount -= drop;
+                monoStart += drop;
+            }
+            const unsigned n = unsigned(
+                std::min<unsigned long>({kBlock, frames - nextRead, mono.size() - monoCount}));
+            read(nextRead, n, block.data());
+            for (unsigned i = 0; i < n; ++i) {
+                const float x = 0.5f * (block[2 * i] + block[2 * i + 1]);
+                mono[monoCount + i] = x;
+                low1 += lowCoefficient * (x - low1);
+                low2 += lowCoefficient * (low1 - low2);
+                lowSquared[monoCount + i] = float(low2 * low2);
+            }
+            monoCount += n;
+            nextRead += n;
+        }
+        double lowSum = 0.0;
+        for (unsigned i = 0; i < size; ++i) {
+            const unsigned long f = first + i;
+            const bool have = f >= monoStart && f - monoStart < monoCount;
+            frame[i] = have ? mono[f - monoStart] * window[i] : 0.0f;
+            lowSum += have ? lowSquared[f - monoStart] : 0.0f;
+        }
+        // A full-scale sine's mean square is 1/2.
+        const float low = std::log1p(kCompression * float(2.0 * lowSum / size));
+        fft.powerSpectrum(frame.data(), power.data());
+        current[0] = low;
+        for (size_t b = 0; b < g.bands(); ++b) {
+            float sum = 0.0f;
+            for (unsigned k = g.bandEdges[b]; k < g.bandEdges[b + 1]; ++k)
+                sum += power[k];
+            const float mean = sum * norm / float(g.bandEdges[b + 1] - g.bandEdges[b]);
+            current[b + 1] = std::log1p(kCompression * mean);
+        }
+        const size_t width = current.size();
+        float flux = 0.0f;
+        for (size_t b = 0; b < width; ++b) {
+            float recent = 0.0f;
+            for (unsigned m = 0; m < memory; ++m)
+                recent = std::max(recent, history[m * width + b]);
+            flux += (b == 0 ? kLowWeight : 1.0f) * std::max(0.0f, current[b] - recent);
+        }
+        std::copy(current.begin(), current.end(), history.begin() + (t % memory) * width);
+        odf[t] = flux;
+    }
+    return odf;
+}
+
+// Where, inside [from, to), the sound first rises out of what came before.
+//
+// Looked at in four bands (all, low, middle, high) because a hit may only
+// show in one of them: a hat over a kick's boom, a kick under ringing hats.
+// In each band a short-term energy (boxes of about 0.2 ms, smoothed where
+// the band's waves are short) must rise well above what the band held in the
+// 15 ms before, and keep rising for a few ms; the start is then followed
+// back to where the level left its usual height. The earliest band wins.
+// -1 when no band rises.
+class AttackFinder
+{
+public:
+    AttackFinder(const HitAnalysis::Reader& read, unsigned long frames, int rate)
+        : m_read(read), m_frames(frames), m_rate(rate)
+    {
+        m_box = std::max(4, rate / 5000);
+        m_history = long(0.015 * rate);
+        m_settle = long(0.010 * rate);
+    }
+
+    long find(unsigned long from, unsigned long to)
+    {
+        const unsigned long lead = std::min<unsigned long>(from, m_history + m_settle);
+        const unsigned long start = from - lead;
+        to = std::min(to, m_frames);
+        if (to <= from)
+            return -1;
+        const unsigned count = unsigned(to - start);
+        m_audio.resize(2 * size_t(count));
+        m_read(start, count, m_audio.data());
+
+        const unsigned boxes = count / unsigned(m_box);
+        const double w = 2.0 * M_PI / m_rate;
+        // One-pole filters: enough to separate a boom from a sizzle, and cheap.
+        const double aLow = 1.0 - std::exp(-w * 200.0);
+        const double aMid = 1.0 - std::exp(-w * 3000.0);
+        double low = 0, low2 = 0, mid = 0, mid2 = 0;
+        for (int b = 0; b < kBands; ++b)
+            m_energy[b].assign(boxes, 0.0f);
+        for (unsigned i = 0; i < boxes * unsigned(m_box); ++i) {
+            const double x = double(m_audio[2 * i]) + m_audio[2 * i + 1];
+            low += aLow * (x - low);
+            low2 += aLow * (low - low2);
+            mid += aMid * (x - mid);
+            mid2 += aMid * (mid - mid2);
+            const double bands[kBands] = {x, low2, mid2 - low2, x - mid2};
+            const unsigned box = i / unsigned(m_box);
+            for (int b = 0; b < kBands; ++b)
+                m_energy[b][box] += float(bands[b] * bands[b]);
+        }
+
+        const long firstBox = long((from - start) / unsigned(m_box));
+        const long historyBoxes = m_history / m_box;
+        const long gapBoxes = std::max(1L, long(0.0015 * m_rate) / m_box);
+        const long backBoxes = long(0.003 * m_rate) / m_box;
+        const long confirmBoxes = long(0.004 * m_rate) / m_box;
+        // -100 dB per frame: digital silence before a hit is not a level to rise from.
+        const float floor = float(m_box) * 4e-10f;
+        long best = -1;
+        for (int b = 0; b < kBands; ++b) {
+            // Summed over a few boxes where the band's waves are short enough,
+            // so a noisy sizzle reads as the steady level it is; the low band
+            // keeps single boxes, as its waves are longer than any smoothing
+            // worth having, and the loudest of them is what a hit must beat.
+            const long smooth = b == 1 ? 1 : long(kSmoothMs[b] * 0.001 * m_rate) / m_box + 1;
+            std::vector<float>& e = m_smoothed;
+            e.assign(boxes, 0.0f);
+            double running = 0.0;
+            for (long k = 0; k < long(boxes); ++k) {
+                running += m_energy[b][k];
+                if (k >= smooth)
+                    running -= m_energy[b][k - smooth];
+                e[k] = float(std::max(0.0, running) / smooth);
+            }
+            // The history [k - historyBoxes, k - gapBoxes] slides one box per
+            // step: a running sum, and the loudest kept in a queue of falling
+            // levels, so each step costs the same however long the history.
+            const long firstK = std::max(firstBox, historyBoxes + smooth);
+            m_queue.clear();
+            double sum = 0.0;
+            for (long j = firstK - historyBoxes; j < firstK - gapBoxes; ++j) {
+                sum += e[j];
+                while (!m_queue.empty() && e[m_queue.back()] <= e[j])
+                    m_queue.pop_back();
+                m_queue.push_back(j);
+            }
+            for (long k = firstK; k < long(boxes); ++k) {
+                const long newest = k - gapBoxes;
+                sum += e[newest];
+                while (!m_queue.empty() && e[m_queue.back()] <= e[newest])
+                    m_queue.pop_back();
+                m_queue.push_back(newest);
+                if (k > firstK)
+                    sum -= e[k - historyBoxes - 1];
+                while (m_queue.front() < k - historyBoxes)
+                    m_queue.pop_front();
+                const float before = std::max(floor, e[m_queue.front()]);
+                // What a rise is measured against: for the low band the loudest
+                // it was, as its waves swing from nothing to full within the
+                // history; for the others, whose smoothed level is steady, the
+                // average, but never below half the loudest.
+                const float usual = std::max(floor, float(sum / (historyBoxes - gapBoxes + 1)));
+                const float level = b == 1 ? before : std::max(usual, 0.5f * before);
+                if (e[k] < kRise * level)
+                    continue;
+                // A rise that keeps growing for a few ms: a hit, not a flicker.
+                float peak = 0.0f;
+                for (long j = k; j < std::min(long(boxes), k + confirmBoxes); ++j)
+                    peak = std::max(peak, e[j]);
+                if (peak < kConfirm * level)
+                    continue;
+                // The rise proper starts where the level comes within reach
+                // of where it is heading: a lossy encoding smears a faint
+                // pre-echo ahead of every attack, which is not the hit.
+                const float audible = peak * kBelowPeak;
+                while (k + 1 < long(boxes) && e[k] < audible)
+                    ++k;
+                // Back to where the level left what it was on average before.
+                long s = k;
+                while (s > k - backBoxes && s > 0 && e[s - 1] > std::max(1.5f * usual, audible))
+                    --s;
+                // The smoothed level starts to rise with the box that first
+                // holds the new sound; the start is the front of that box.
+                const long frame = long(start) + s * m_box;
+                if (best < 0 || frame < best)
+                    best = frame;
+                break;
+            }
+        }
+        return best;
+    }
+
+private:
+    static constexpr int kBands = 4;
+    static constexpr double kSmoothMs[kBands] = {0.5, 0.0, 0.5, 1.0};
+    static constexpr float kRise = 3.0f;
+    static constexpr float kConfirm = 6.0f;
+    static constexpr float kBelowPeak = 0.03f; // -15 dB
+    std::vector<float> m_smoothed;
+    std::deque<long> m_queue;
+    const HitAnalysis::Reader& m_read;
+    unsigned long m_frames;
+    int m_rate;
+    long m_box;
+    long m_history;
+    long m_settle;
+    std::vector<float> m_audio;
+    std::vector<float> m_energy[kBands];
+};
+
+} // namespace
+
+HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int rate,
+                                 const std::atomic<bool>* cancel)
+{
+    HitAnalysis result;
+    result.m_rate = rate;
+    result.m_frames = frames;
+    if (rate <= 0 || frames == 0) {
+        result.m_complete = true;
+        return result;
+    }
+    const Geometry g(rate);
+    const std::vector<float> odf = detectionFunction(read, frames, rate, g, cancel);
+    if (odf.empty())
+        return result;
+
+    // A candidate is a step whose rise is the largest within about 12 ms
+    // either side; its strength is how far it exceeds the mean of the
+    // detection function around it, so a busy or noisy stretch asks more.
+    const long n = long(odf.size());
+    const long peakReach = 2;
+    const long meanBefore = std::max(2L, long(0.1 * rate / g.hop));
+    const long meanAfter = std::max(1L, long(0.03 * rate / g.hop));
+    const float minStrength = threshold(100.0);
+    AttackFinder attacks(read, frames, rate);
+    const long minGapFrames = long(0.010 * rate);
+    long lastCut = -minGapFrames;
+    std::vector<float> around;
+    for (long t = 1; t < n; ++t) {
+        if (cancel && (t & 255) == 0 && cancel->load(std::memory_order_relaxed))
+            return HitAnalysis();
+        const float v = odf[t];
+        bool isPeak = v > 0.0f;
+        for (long j = std::max(0L, t - peakReach); isPeak && j <= std::min(n - 1, t + peakReach);
+             ++j)
+            if (odf[j] > v || (odf[j] == v && j < t))
+                isPeak = false;
+        if (!isPeak)
+            continue;
+        around.assign(odf.begin() + std::max(0L, t - meanBefore),
+                      odf.begin() + std::min(n, t + meanAfter + 1));
+        std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
+        const float strength = v - around[around.size() / 2];
+        if (strength < minStrength)
+            continue;
+
+        // The rise began in the first step of the climb to this peak; the
+        // sound may have started up to a quarter window before that step's
+        // new part.
+        long climb = t;
+        while (climb > 0 && t - climb < 4 && odf[climb - 1] < odf[climb])
+            --climb;
+        long from = long(climb) * long(g.hop) - long(g.hop / 2);
+        from = std::max(
+            {from, long(t) * long(g.hop) - long(0.030 * rate), lastCut + minGapFrames, 0L});
+        const long to = long(t) * long(g.hop) + long(g.size);
+        long cut = attacks.find(static_cast<unsigned long>(from), static_cast<unsigned long>(to));
+        if (cut < 0)
+            cut = std::max(from, long(t) * long(g.hop) + long(g.hop / 2));
+        if (cut >= long(frames))
+            continue;
+        lastCut = cut;
+        result.m_hits.push_back({static_cast<unsigned long>(cut), strength});
+    }
+
+    // Back to a zero crossing of the louder channel within 1 ms, so the
+    // slice starts without a click.
+    const long reach = ZeroCrossing::framesForMs(1.0, rate);
+    const unsigned long lead = static_cast<unsigned long>(std::lround(kLeadMs * 0.001 * rate));
+    for (Hit& hit : result.m_hits) {
+        hit.frame -= std::min(hit.frame, lead);
+        const unsigned long first = hit.frame - std::min<unsigned long>(hit.frame, reach);
+        const unsigned count = unsigned(hit.frame - first + 1);
+        around.resize(2 * size_t(count));
+        read(first, count, around.data());
+        const long zero = ZeroCrossing::nearest(around.data(), count, count - 1, reach, 0);
+        if (zero >= 0)
+            hit.frame = first + static_cast<unsigned long>(zero);
+    }
+    result.m_complete = true;
+    return result;
+}
+
+HitAnalysis HitAnalysis::analyse(const float* stereo, unsigned long frames, int rate,
+                                 const std::atomic<bool>* cancel)
+{
+    const Reader read = [stereo, frames](unsigned long first, unsigned count, float* dest) {
+        const unsigned long available =
+            first < frames ? std::min<unsigned long>(count, frames - first) : 0;
+        std::memcpy(dest, stereo + 2 * first, 2 * available * sizeof(float));
+        std::fill(dest + 2 * available, dest + 2 * size_t(count), 0.0f);
+    };
+    return analyse(read, frames, rate, cancel);
+}
+
+HitAnalysis HitAnalysis::analyse(AudioCache& cache, int rate, const std::atomic<bool>* cancel)
+{
+    const unsigned long frames = cache.getLength() / 2;
+    const Reader read = [&cache](unsigned long first, unsigned count, float* dest) {
+        // A block at a time under the lock, never the whole window: a render
+        // waiting for the lock must not wait long.
+        const unsigned kMax = 4096;
+        for (unsigned done = 0; done < count; done += kMax) {
+            const unsigned n = std::min(kMax, count - done);
+            cache.lock();
+            cache.readSamples(2 * (first + done), dest + 2 * size_t(done), 2 * n);
+            cache.unlock();
+        }
+    };
+    return analyse(read, frames, rate, cancel);
+}
+
+float HitAnalysis::threshold(double sensitivity)
+{
+    // An even step in sensitivity is an even factor in strength: from 4x the
+    // default strength at 0 to a quarter of it at 100.
+    const double s = std::clamp(sensitivity, 0.0, 100.0);
+    return float(4.0 * std::pow(2.0, (50.0 - s) / 25.0));
+}
+
+std::vector<unsigned long> HitAnalysis::pick(double sensitivity, unsigned long startFrame,
+                                             unsigned long endFrame, double minSliceMs) const
+{
+    const float needed = threshold(sensitivity);
+    const unsigned long gap =
+        static_cast<unsigned long>(std::max(0.0, std::round(minSliceMs * 0.001 * m_rate)));
+    std::vector<unsigned long> cuts;
+    unsigned long last = startFrame;
+    for (const Hit& hit : m_hits) {
+        if (hit.strength < needed || hit.frame <= startFrame || hit.frame >= endFrame)
+            continue;
+        if (hit.frame - last < gap)
+            continue;
+        cuts.push_back(hit.frame);
+        last = hit.frame;
+    }
+    return cuts;
+}
