@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <tuple>
 
 const char* const SampleRendererKerfer::kSaveSliceDirectoryKey = "last_slice_save_path";
 
@@ -313,8 +314,8 @@ void SampleRendererKerfer::wheelEvent(QWheelEvent* event)
     if (std::abs(angle.x()) > std::abs(angle.y())) {
         // Each notch scrolls by 15 % of the visible span.
         const float shift = -float(angle.x()) * 0.00125f * float(span);
-        newStart = std::max<qint64>(qint64(std::trunc(double(start) + shift)), 0);
-        newEnd = std::min<qint64>(qint64(std::trunc(double(end) + shift)), length);
+        newStart = qint64(std::trunc(double(start) + shift));
+        newEnd = qint64(std::trunc(double(end) + shift));
     } else if (angle.y() != 0) {
         const int delta = angle.y();
         // One notch away from the user narrows the span to e^-0.25 of itself,
@@ -324,15 +325,23 @@ void SampleRendererKerfer::wheelEvent(QWheelEvent* event)
         const qint64 anchor = qint64(std::trunc(double(start) + f * double(span)));
         const qint64 pan =
             qint64(std::trunc((delta / 120.0 * 0.2) * double(anchor - (span / 2 + start))));
-        newEnd = std::min(end + d / 2 + pan, length);
-        newStart = std::max<qint64>(start - d / 2 + pan, 0);
+        newEnd = end + d / 2 + pan;
+        newStart = start - d / 2 + pan;
     } else {
         event->ignore();
         return;
     }
 
-    setViewStart(long(newStart), true);
-    setViewEnd(long(newEnd), true);
+    std::tie(newStart, newEnd) = keptInside(newStart, newEnd, length);
+    // A view moved right whole takes its new end first, or the start would
+    // pass the old end and be refused as too narrow a view.
+    if (newStart > start && newEnd > end) {
+        setViewEnd(long(newEnd), true);
+        setViewStart(long(newStart), true);
+    } else {
+        setViewStart(long(newStart), true);
+        setViewEnd(long(newEnd), true);
+    }
     event->accept();
     setWaveformDirty(true);
     update();
