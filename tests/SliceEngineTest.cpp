@@ -112,6 +112,8 @@ TEST_F(SliceEngineTest, NewProjectEmptiesThePadsOnly)
 
 TEST_F(SliceEngineTest, SliceExportCutsBetweenTheMarkersAndFollowsEveryChange)
 {
+    // Without a loop there is nothing to export.
+    EXPECT_EQ(m_engine->exportSlices(m_dir + "/none.wav"), QStringList());
     const QString loopPath = writeWav(m_dir, "loop.wav", 60000);
     const std::vector<float> audio = stereoSamples(loopPath);
     loadLoop(loopPath);
@@ -148,10 +150,6 @@ TEST_F(SliceEngineTest, SliceExportCutsBetweenTheMarkersAndFollowsEveryChange)
                            m_dir + "/my_3.beat.wav"}));
     EXPECT_EQ(readWritten(m_dir + "/my_3.beat.wav").frames, 15000);
     EXPECT_EQ(m_engine->exportSlices(loopPath + "/x.wav"), QStringList());
-
-    // Without a loop there is nothing to export.
-    ASSERT_FALSE(kerfer->slotLoadLoop(m_dir + "/missing.wav"));
-    EXPECT_EQ(m_engine->exportSlices(m_dir + "/none.wav"), QStringList());
 }
 
 // The slices' resamplers take at most 16384 samples per call.
