@@ -2,7 +2,9 @@
 
 #include "Assert.h"
 #include "BankSampler.h"
+#include "FileMessages.h"
 #include "Kerfer.h"
+#include "PadNames.h"
 #include "Settings.h"
 #include "Slice.h"
 
@@ -81,8 +83,7 @@ SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
             &SampleRendererKerfer::slotSaveSelectedSlice);
     m_pSendToPadMenu = m_pContextMenu->addMenu(tr("Send Slice to Pad"));
     for (int pad = 0; pad < BankSampler::PadCount; ++pad) {
-        QAction* action = m_pSendToPadMenu->addAction(
-            tr("Pad %1 (note %2)").arg(pad + 1).arg(BankSampler::FirstNote + pad));
+        QAction* action = m_pSendToPadMenu->addAction(PadNames::padLabel(pad));
         connect(action, &QAction::triggered, this, [this, pad] { slotSendSliceToPad(pad); });
     }
     setBackgroundRole(QPalette::Base);
@@ -202,9 +203,12 @@ void SampleRendererKerfer::mousePressEvent(QMouseEvent* event)
     } else if (event->button() == Qt::RightButton) {
         m_pActionDeleteSlicePoint->setEnabled(m_nearbyPoint != 0);
         m_pActionSliceHere->setEnabled(m_nearbyPoint == 0);
-        m_pActionSaveSlice->setEnabled(true);
         m_contextPos = pos;
         m_contextSliceStart = m_pressSliceStart;
+        // Beyond the end marker (or the audio) there is no slice to write.
+        const bool slice = hasContextSlice();
+        m_pActionSaveSlice->setEnabled(slice);
+        m_pSendToPadMenu->setEnabled(slice);
         m_pContextMenu->popup(mapToGlobal(pos));
     }
 }
@@ -422,6 +426,7 @@ void SampleRendererKerfer::slotSaveSelectedSlice()
 
     if (!m_pKerfer->saveSlice(start, fileName)) {
         qDebug() << "Slice not saved to" << fileName;
+        emit sliceNotSaved(fileName, FileMessages::writeFailedReason());
         return;
     }
     const QFileInfo written(fileName);
@@ -439,6 +444,7 @@ void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
     const QDir folder(QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads");
     if (!folder.mkpath(".")) {
         qDebug() << "Could not create the pad folder" << folder.absolutePath();
+        emit sliceNotSaved(folder.absolutePath(), tr("the folder could not be made"));
         return;
     }
     const QString base = QString("%1_%2")
@@ -450,6 +456,7 @@ void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
 
     if (!m_pKerfer->saveSlice(m_contextSliceStart, fileName)) {
         qDebug() << "Slice not sent to pad" << padIndex << fileName;
+        emit sliceNotSaved(fileName, FileMessages::writeFailedReason());
         return;
     }
     emit sliceSentToPad(padIndex, fileName);

@@ -50,6 +50,9 @@ signals:
     void sliceSaved(QString baseFilePath, QString fileName);
     // A slice was written to fileName for the pad (0 to 15) to load.
     void sliceSentToPad(int padIndex, QString fileName);
+    // Saving a slice (or sending it to a pad) failed: fileName was not
+    // written, for the reason given in a few words.
+    void sliceNotSaved(QString fileName, QString reason);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

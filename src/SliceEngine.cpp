@@ -9,6 +9,7 @@
 #include "MidiInputDevice.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceFileNames.h"
 #include "StreamingAudioFile.h"
 
 #include <QDebug>
@@ -281,17 +282,9 @@ void SliceEngine::updateExportList()
 QStringList SliceEngine::exportSlices(const QString& path)
 {
     updateExportList();
-    const QFileInfo info(path);
-    // "my.beat.wav" gives my_1.beat.wav: the name up to its first dot, then
-    // everything after that dot.
-    const QString base = info.baseName();
-    const QString suffix = info.completeSuffix();
-    const QDir dir = info.dir();
-
     QStringList written;
     for (int i = 0; i < m_exportList.size(); ++i) {
-        const QString name =
-            dir.filePath(QStringLiteral("%1_%2.%3").arg(base, QString::number(i + 1), suffix));
+        const QString name = SliceFileNames::numbered(path, i + 1);
         // A failure is logged by save; the other slices are still written.
         if (m_exportList.at(i)->save(name, 0, 0))
             written.append(name);
