@@ -88,8 +88,6 @@ TEST_F(LoopingSamplerBankWidgetTest, ArmButtonRecordsWithoutMidi)
     // Arm, then a second click starts recording as a note would, a third ends it.
     QTest::mouseClick(arm, Qt::LeftButton);
     EXPECT_EQ(recorder->getRecordingState(), RecordingState::Armed);
-    recorder->record(block.data(), 512);
-    EXPECT_EQ(recorder->getLoop()->getLength(), 0u);
     QTest::mouseClick(arm, Qt::LeftButton);
     EXPECT_EQ(recorder->getRecordingState(), RecordingState::Recording);
     EXPECT_TRUE(arm->isChecked());
@@ -104,7 +102,6 @@ TEST_F(LoopingSamplerBankWidgetTest, ArmButtonRecordsWithoutMidi)
     QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2));
     QCoreApplication::sendEvent(arm, &menu);
     EXPECT_EQ(recorder->getRecordingState(), RecordingState::Off);
-    EXPECT_EQ(looper(0)->getRecordingState(), RecordingState::Off);
 }
 
 TEST_F(LoopingSamplerBankWidgetTest, TheBanksSelectionIsTheGreenRow)

@@ -42,52 +42,41 @@ TEST_F(TransportBarTest, RulerLabelsRoundTimesThatFitTheWidth)
     EXPECT_TRUE(m_bar->rulerTicks().isEmpty()); // nothing shown, nothing to measure
     showLoop(77175);                            // 1.75 s
     const QFontMetrics metrics(m_bar->rulerFont());
-    // Labelled times in seconds, checked to be multiples of one round step and
-    // far enough apart for their labels.
-    const auto labelled = [&](double* step) {
+    // The labelled times in seconds, each far enough from the one before for its
+    // label, all multiples of one step of 1, 2 or 5 times a power of ten.
+    const auto labelled = [&] {
         QList<double> times;
-        double lastX = -1e9;
-        int lastWidth = 0;
+        double lastEnd = -1e9;
         for (const TimeRuler::Tick& tick : m_bar->rulerTicks()) {
             if (tick.label.isEmpty())
                 continue;
             const bool ms = tick.label.endsWith("ms");
-            const double value = tick.label.chopped(ms ? 2 : 1).toDouble() / (ms ? 1000.0 : 1.0);
-            EXPECT_GE(tick.x - lastX, lastWidth + 4) << tick.label.toStdString();
-            lastX = tick.x;
-            lastWidth = metrics.horizontalAdvance(tick.label);
-            times << value;
+            times << tick.label.chopped(ms ? 2 : 1).toDouble() / (ms ? 1000.0 : 1.0);
+            EXPECT_GE(tick.x, lastEnd + 4) << tick.label.toStdString();
+            lastEnd = tick.x + metrics.horizontalAdvance(tick.label);
         }
-        if (times.size() < 2)
-            return times;
-        *step = times[1] - times[0];
-        const double mantissa = *step / std::pow(10.0, std::floor(std::log10(*step) + 1e-9));
-        EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-6 || std::fabs(mantissa - 2) < 1e-6 ||
-                    std::fabs(mantissa - 5) < 1e-6)
-            << *step;
+        const double step = times.size() > 1 ? times[1] - times[0] : 1.0;
+        const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        EXPECT_NEAR(mantissa, mantissa < 1.5 ? 1 : mantissa < 3.5 ? 2 : 5, 1e-6) << step;
         for (double t : times)
-            EXPECT_NEAR(t / *step, std::round(t / *step), 1e-6) << t;
+            EXPECT_NEAR(t / step, std::round(t / step), 1e-6) << t;
         return times;
     };
-    double step = 0;
     for (int width : {800, 300, 90}) {
         m_view->resize(width, kHeight);
-        const QList<double> times = labelled(&step);
+        const QList<double> times = labelled();
         ASSERT_GE(times.size(), 2) << width;
         EXPECT_LE(times.last(), 1.75) << width; // within the loop, never "148.0s"
     }
-    m_view->resize(kWidth, kHeight);
 
     // Zoomed to 951.7..1038.4 ms: whole milliseconds.
+    m_view->resize(kWidth, kHeight);
     m_view->setViewPosition(83940, 91586);
-    const QList<double> times = labelled(&step);
-    EXPECT_GE(times.first(), 0.9517);
+    EXPECT_GE(labelled().first(), 0.9517);
     for (const TimeRuler::Tick& tick : m_bar->rulerTicks())
         EXPECT_TRUE(tick.label.isEmpty() || QRegExp("\\d+ms").exactMatch(tick.label))
             << tick.label.toStdString();
-    EXPECT_EQ(TimeRuler::label(0.96, 0.01), "960ms");
     EXPECT_EQ(TimeRuler::label(1.5, 0.5), "1.5s");
-    EXPECT_EQ(TimeRuler::label(3, 1), "3s");
     EXPECT_EQ(TimeRuler::label(0.00025, 0.00005), "0.25ms");
 }
 
