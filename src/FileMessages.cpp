@@ -56,6 +56,8 @@ QString FileMessages::replaceQuestion(const QStringList& existing, const QString
     QStringList listed = existing.mid(0, kListedNames);
     if (existing.size() > kListedNames)
         listed << tr("%1 more").arg(existing.size() - kListedNames);
+    if (existing.size() == 1)
+        return tr("%1 already exists in %2. Replace it?").arg(existing.first(), native(folder));
     return tr("%1 already exist in %2. Replace them?")
         .arg(listed.join(QStringLiteral(", ")), native(folder));
 }

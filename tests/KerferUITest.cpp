@@ -360,7 +360,7 @@ TEST_F(KerferUITest, EveryExportAndTemplateSaysWhatItWroteOrWhyNot)
     ui().actionSaveSlices->trigger();
     EXPECT_EQ(m_asked.last(), m_dir + "/loop 2.wav");
     EXPECT_EQ(m_boxes.last(),
-              "Save Slices|loop_2.wav already exist in " + m_dir + ". Replace them?");
+              "Save Slices|loop_2.wav already exists in " + m_dir + ". Replace it?");
     EXPECT_FALSE(QFile::exists(m_dir + "/loop_1.wav"));
     m_yes = QMessageBox::Yes;
     ui().actionSaveSlices->trigger();
