@@ -87,7 +87,11 @@ int AudioOutputDevice::close()
 {
     int result = 0;
     if (m_pStream) {
-        PaError error = Pa_StopStream(m_pStream);
+        // Aborted, not stopped: a stop waits until every buffer already handed
+        // to the device has played, and a sound server can hold seconds of
+        // them. Nobody listens for that tail when the device goes away (at
+        // quit, or when the preferences change it), and quitting waited for it.
+        PaError error = Pa_AbortStream(m_pStream);
         if (error != paNoError) {
             qDebug() << "PortAudio error:" << Pa_GetErrorText(error);
             result = 1;

@@ -27,9 +27,9 @@ public:
     // Initialises PortAudio, opens the device and starts the stream. 0 on
     // success, 1 on failure (logged; the program then runs without sound).
     int open();
-    // Stops and closes the stream and lets go of PortAudio. 0 on success, 1
-    // when PortAudio reported an error (logged). No callback runs afterwards
-    // either way.
+    // Stops the stream at once, without playing out what is queued, closes
+    // it and lets go of PortAudio. 0 on success, 1 when PortAudio reported an
+    // error (logged). No callback runs afterwards either way.
     int close();
 
     // The output devices as "index. name (host API)" entries, the form of the

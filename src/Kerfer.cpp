@@ -6,6 +6,7 @@
 #include "SliceTemplate.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QMutexLocker>
 #include <QSaveFile>
 #include <QXmlStreamWriter>
@@ -87,12 +88,16 @@ const QList<unsigned long>& Kerfer::getSlicePoints()
 
 bool Kerfer::slotLoadLoop(QString filename)
 {
-    clearSlicePoints();
-
     // Opening the file happens outside the mutex: the audio thread's render
     // waits for it, and probing a compressed file can take long enough to be
     // heard as a drop-out.
     QSharedPointer<Slice> loop(new Slice(filename));
+    // A file that gives no audio must not cost the user the loop in the
+    // editor and its slice points: nothing changes until the new one is good.
+    if (loop->getLength() == 0)
+        return false;
+
+    clearSlicePoints();
     // Declared before the lock, so the previous loop is released after the
     // mutex: tearing down its cache never holds up a render.
     QSharedPointer<Slice> previous;
@@ -104,10 +109,6 @@ bool Kerfer::slotLoadLoop(QString filename)
     m_pLoop = loop;
     m_startMarker = 0;
     m_endMarker = static_cast<quint32>(loop->getLength());
-    if (m_endMarker == 0) {
-        emit loopReplaced();
-        return false;
-    }
     connect(loop.data(), &Slice::loopChanged, this, &Kerfer::loopChanged);
     emit loopReplaced();
     emit sliceLoaded(loop.data());
@@ -532,18 +533,22 @@ bool Kerfer::saveSlice(unsigned long startSample, const QString& fileName,
     return loop->save(fileName, start, end, format, error);
 }
 
-bool Kerfer::saveSliceTemplate(const QString& fileName)
+bool Kerfer::saveSliceTemplate(const QString& fileName, QString* reason)
 {
+    const auto fail = [&](const QString& why) {
+        qDebug() << "Slice template not saved:" << fileName << qPrintable(why);
+        if (reason)
+            *reason = why;
+        return false;
+    };
     quint32 length = 0;
     quint32 startMarker = 0;
     quint32 endMarker = 0;
     QList<unsigned long> points;
     {
         QMutexLocker lock(&m_mutex);
-        if (!hasAudio()) {
-            qDebug() << "Slice template not saved, no loop loaded:" << fileName;
-            return false;
-        }
+        if (!hasAudio())
+            return fail(tr("no loop is loaded"));
         length = static_cast<quint32>(m_pLoop->getLength());
         startMarker = m_startMarker;
         endMarker = m_endMarker;
@@ -551,16 +556,12 @@ bool Kerfer::saveSliceTemplate(const QString& fileName)
     }
     // The points are stored relative to the marker region; without one there
     // is nothing to relate them to.
-    if (endMarker <= startMarker) {
-        qDebug() << "Slice template not saved, the markers enclose no audio:" << fileName;
-        return false;
-    }
+    if (endMarker <= startMarker)
+        return fail(tr("the markers enclose no audio"));
 
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qDebug() << "Failed to write slice template" << fileName << file.errorString();
-        return false;
-    }
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(tr("it could not be written (%1)").arg(file.errorString()));
     QXmlStreamWriter xml(&file);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
@@ -576,42 +577,49 @@ bool Kerfer::saveSliceTemplate(const QString& fileName)
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    if (xml.hasError() || !file.commit()) {
-        qDebug() << "Failed to write slice template" << fileName << file.errorString();
-        return false;
-    }
+    if (xml.hasError() || !file.commit())
+        return fail(tr("it could not be written (%1)").arg(file.errorString()));
     return true;
 }
 
-bool Kerfer::loadSliceTemplate(const QString& fileName)
+bool Kerfer::loadSliceTemplate(const QString& fileName, QString* reason)
 {
+    const auto fail = [&](const QString& why, const QString& detail = QString()) {
+        qDebug() << "Slice template not applied:" << fileName << qPrintable(why)
+                 << qPrintable(detail);
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    // The user needs to know it is no template; the log keeps what is wrong.
+    const auto refuse = [&](const QString& why) {
+        return fail(tr("it is not a slice template"), why);
+    };
+
     // Read and check the whole file before touching anything, and without the
     // mutex, so that disk access never holds up a render.
+    {
+        QFile file(fileName);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(tr("it could not be read (%1)").arg(file.errorString()));
+    }
     SliceTemplate slices;
     QString error;
-    if (!SliceTemplate::read(fileName, &slices, &error)) {
-        qDebug() << qPrintable(error);
-        return false;
-    }
+    if (!SliceTemplate::read(fileName, &slices, &error))
+        return refuse(error);
     const double startFraction = slices.startMarker;
     const double endFraction = slices.endMarker;
     const QList<double>& pointFractions = slices.points;
-    const auto refuse = [&fileName](const QString& why) {
-        qDebug() << "Not a slice template" << fileName << qPrintable(QString("(%1)").arg(why));
-        return false;
-    };
 
     QMutexLocker lock(&m_mutex);
-    if (!hasAudio()) {
-        qDebug() << "Slice template not applied, no loop loaded:" << fileName;
-        return false;
-    }
+    if (!hasAudio())
+        return fail(tr("no loop is loaded"));
     const quint32 length = static_cast<quint32>(m_pLoop->getLength());
     // Markers are fractions of the loop's length, kept within the audio.
     const qint64 start = std::min<qint64>(positionOf(startFraction, length), length);
     const qint64 end = std::min<qint64>(positionOf(endFraction, length), length);
     if (start < 0 || end < 0 || roundDownToEven(end) <= roundDownToEven(start))
-        return refuse("its markers enclose no audio of this loop");
+        return fail(tr("its markers enclose no audio of this loop"));
     const quint32 startMarker = roundDownToEven(static_cast<unsigned long>(start));
     const quint32 endMarker = roundDownToEven(static_cast<unsigned long>(end));
 

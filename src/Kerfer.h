@@ -42,8 +42,7 @@ public:
     Kerfer(const Kerfer&) = delete;
     Kerfer& operator=(const Kerfer&) = delete;
 
-    // Null until a load has been attempted; after a failed load, a slice of
-    // length 0.
+    // Null until a load has succeeded; a failed load keeps the loop before.
     QSharedPointer<Slice> getLoop();
     // Ascending; read it on the user-interface thread, which makes every edit.
     const QList<unsigned long>& getSlicePoints();
@@ -123,13 +122,15 @@ public:
     // marker region, so a template taken from one loop fits a loop of another
     // length. Loading replaces the points and emits slicePointsChanged() once;
     // a file that is not a valid template changes nothing. Both return false
-    // (and log why) when nothing was written or applied.
-    bool loadSliceTemplate(const QString& fileName);
-    bool saveSliceTemplate(const QString& fileName);
+    // when nothing was written or applied, with reason (when given) telling
+    // the user why in a few words; the log has the details.
+    bool loadSliceTemplate(const QString& fileName, QString* reason = nullptr);
+    bool saveSliceTemplate(const QString& fileName, QString* reason = nullptr);
 
 public slots:
-    // Empties the slice points and loads the file as the loop. False when the
-    // file gave no audio; the empty slice then stays the loop.
+    // Loads the file as the loop, with no slice points and the markers at
+    // its ends. False when the file gave no audio; the loop, its points and
+    // markers are then as they were.
     bool slotLoadLoop(QString filename);
 
 signals:

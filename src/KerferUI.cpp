@@ -2,10 +2,13 @@
 
 #include "AboutUI.h"
 #include "AdvancedSlicingUI.h"
+#include "AudioFormats.h"
 #include "BankSampler.h"
+#include "FileMessages.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
 #include "LoopingSamplerBankWidget.h"
+#include "PadNames.h"
 #include "PositionReadout.h"
 #include "PreferencesUI.h"
 #include "ProjectChanges.h"
@@ -42,13 +45,17 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUndoStack>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdlib>
 
 const char* const KerferUI::kDemoLoopFolder = "demo-loops";
 const char* const KerferUI::kVisibleDockPanelsKey = "VisibleDockPanels";
+const char* const KerferUI::kWindowGeometryKey = "WindowGeometry";
+const char* const KerferUI::kWindowLayoutKey = "WindowLayout";
 
 namespace {
 
@@ -61,6 +68,8 @@ const char* const kTemplateSuffix = "tmst";
 const int kMaxWholeMessageLength = 40;
 const int kShortFolderLength = 32;
 const int kSavedMessageTimeoutMs = 2000;
+// What an export or a template did stays long enough to be read.
+const int kReportTimeoutMs = 6000;
 // The pad panel's grid, four pads to a row.
 const int kPadColumns = 4;
 
@@ -87,7 +96,12 @@ QString platformFileDialog(KerferUI* window, KerferUI::FileDialog kind, const QS
         return QFileDialog::getOpenFileName(window, caption, directory, filter, selectedFilter);
     if (kind == KerferUI::FileDialog::Directory)
         return QFileDialog::getExistingDirectory(window, caption, directory);
-    return QFileDialog::getSaveFileName(window, caption, directory, filter, selectedFilter);
+    // The numbered files are asked about once their names are known.
+    const QFileDialog::Options options = kind == KerferUI::FileDialog::SaveNumbered
+                                             ? QFileDialog::DontConfirmOverwrite
+                                             : QFileDialog::Options();
+    return QFileDialog::getSaveFileName(window, caption, directory, filter, selectedFilter,
+                                        options);
 }
 
 } // namespace
@@ -98,7 +112,7 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     SampleRenderer::initResources();
     m_ui.setupUi(this);
     // The mark shows while there is work no project holds.
-    setWindowTitle(QStringLiteral("Tamberlo[*]"));
+    setWindowTitle(windowTitleFor(QString()));
     m_fileDialogFunction = [this](FileDialog kind, const QString& caption, const QString& directory,
                                   const QString& filter, QString* selectedFilter) {
         return platformFileDialog(this, kind, caption, directory, filter, selectedFilter);
@@ -163,6 +177,10 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     // A slice saved from the view's own menu is reported like every export.
     connect(m_pKerferRenderer, SIGNAL(sliceSaved(QString, QString)), this,
             SIGNAL(exportSuccessful(QString, QString)));
+    connect(m_pKerferRenderer, &SampleRendererKerfer::sliceNotSaved, this,
+            [this](const QString& fileName, const QString& reason) {
+                showFailure(tr("Save Slice"), FileMessages::notSaved(fileName, reason));
+            });
     m_pKerferRenderer->setEnabled(false);
     m_pZoombar->setEnabled(false);
 
@@ -198,6 +216,7 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
 
 KerferUI::~KerferUI()
 {
+    rememberWindowLayout();
     // Its stack announces the emptying that comes with its end, and nothing
     // here may answer that once this window is half gone.
     delete m_pHistory;
@@ -223,6 +242,14 @@ QString KerferUI::demoLoopDirectory()
     // which is anything when the program is started from a desktop.
     return QDir(QCoreApplication::applicationDirPath())
         .filePath(QString::fromLatin1(kDemoLoopFolder));
+}
+
+QString KerferUI::windowTitleFor(const QString& loopFile)
+{
+    if (loopFile.isEmpty())
+        return QStringLiteral("Tamberlo[*]");
+    // "[*]" is where the window shows its unsaved-changes mark.
+    return QStringLiteral("%1[*] \u2014 Tamberlo").arg(QFileInfo(loopFile).fileName());
 }
 
 QString KerferUI::savedMessage(const QString& baseFilePath, const QString& fileName)
@@ -272,8 +299,8 @@ void KerferUI::slotLoadAudioFile()
     QString directory = setting(kLastLoadPath);
     if (directory.isEmpty())
         directory = demoLoopDirectory();
-    const QString fileName = askFileName(FileDialog::Open, tr("Open Audio"), directory,
-                                         tr("Audio files (*.mp3 *.m4a *.wav *.aif *.aiff)"));
+    const QString fileName =
+        askFileName(FileDialog::Open, tr("Open Audio"), directory, AudioFormats::openFilter());
     if (fileName.isEmpty())
         return;
     slotLoadAudioFile(fileName);
@@ -305,18 +332,11 @@ bool KerferUI::showLoadedLoop(bool loaded)
         showSlice(m_pKerfer->getLoop());
         repaintViews();
         setWindowFilePath(m_pKerfer->getLoop()->getFilename());
+        setWindowTitle(windowTitleFor(m_pKerfer->getLoop()->getFilename()));
         return true;
     }
-
-    // The Kerfer now holds an empty loop: the views show that (the invitation
-    // to drop a file), not the loop that was there before, and the window is
-    // back in its no-loop state before the box appears over it.
-    showSlice(m_pKerfer->getLoop());
-    repaintViews();
-    m_pKerferRenderer->setEnabled(false);
-    m_pZoombar->setEnabled(false);
-    setLoopActionsEnabled(false);
-    setWindowFilePath(QString());
+    // The Kerfer kept the loop that was open, with its points and markers:
+    // the views, the actions and the title stay with it.
     return false;
 }
 
@@ -338,11 +358,13 @@ void KerferUI::slotExportLoop()
     // start for exactly the export; the output device plays on (silence
     // while the export runs).
     m_ui.actionPlay->setChecked(false);
-    const bool written = m_pEngine->exportLoopFromStart(fileName);
-    if (written) {
-        const QFileInfo info(fileName);
-        emit exportSuccessful(info.absolutePath(), info.fileName());
+    QString reason;
+    if (!m_pEngine->exportLoopFromStart(fileName, ExportFormat::forLoopFile(), &reason)) {
+        showFailure(tr("Export Loop"), FileMessages::notSaved(fileName, reason));
+        return;
     }
+    const QFileInfo info(fileName);
+    emit exportSuccessful(info.absolutePath(), info.fileName());
 }
 
 void KerferUI::slotQuit()
@@ -353,6 +375,9 @@ void KerferUI::slotQuit()
 
 void KerferUI::closeAndExit()
 {
+    // Gone from the screen at once; what follows is clearing up.
+    rememberWindowLayout();
+    hide();
     // The application deletes this window (and so the engine, which saves the
     // settings) inside the emit: nothing after it may touch a member.
     const std::function<void()> exitFunction = m_exitFunction;
@@ -515,11 +540,15 @@ void KerferUI::slotExportSlicesToDisk()
         QString::fromLatin1(SampleRendererKerfer::kSaveSliceDirectoryKey));
     if (directory.isEmpty())
         directory = QFileInfo(loopFile).absolutePath();
+    // The chosen name is not written itself: the numbered files beside it
+    // are, and the name proposed is one for which none of them exists yet.
+    m_pEngine->updateExportList();
     const QString suggested =
-        QDir(directory).filePath(SliceNaming::stem(loopFile) + "." + exportSuffix(loopFile));
+        SliceNaming::unused(directory, SliceNaming::stem(loopFile), exportSuffix(loopFile),
+                            m_pEngine->getExportList().size());
     QString selectedFilter;
     const QString fileName =
-        askFileName(FileDialog::Save, tr("Save Slices"), suggested,
+        askFileName(FileDialog::SaveNumbered, tr("Save Slices"), suggested,
                     SampleRendererKerfer::wavFilter() + ";;" + SampleRendererKerfer::aiffFilter(),
                     &selectedFilter);
     if (fileName.isEmpty())
@@ -534,6 +563,15 @@ void KerferUI::slotExportSlicesToDisk()
 void KerferUI::slotExportSlicesWithPrefix(QString baseFilePath)
 {
     if (!hasLoop() || baseFilePath.isEmpty())
+        return;
+    m_pEngine->updateExportList();
+    const QStringList existing =
+        SliceNaming::existing(baseFilePath, m_pEngine->getExportList().size());
+    if (!existing.isEmpty() &&
+        QMessageBox::question(
+            this, tr("Save Slices"),
+            FileMessages::replaceQuestion(existing, QFileInfo(baseFilePath).absolutePath()),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
     exportSlicesTo(baseFilePath);
 }
@@ -564,8 +602,16 @@ void KerferUI::slotLoadSliceTemplate()
                     tr("Slice Templates (*.tmst)"));
     if (fileName.isEmpty())
         return;
+    QString reason;
+    bool applied = false;
     m_pHistory->edit(tr("Load Slice Template"),
-                     [this, fileName] { m_pKerfer->loadSliceTemplate(fileName); });
+                     [&] { applied = m_pKerfer->loadSliceTemplate(fileName, &reason); });
+    if (applied)
+        statusBar()->showMessage(
+            FileMessages::templateApplied(fileName, m_pKerfer->getSlicePoints().size()),
+            kReportTimeoutMs);
+    else
+        showFailure(tr("Open Template"), FileMessages::templateNotApplied(fileName, reason));
     m_pKerferRenderer->update();
     setSetting(kLastTemplatePath, QFileInfo(fileName).absolutePath());
 }
@@ -580,7 +626,11 @@ void KerferUI::slotSaveSliceTemplate()
         return;
     if (QFileInfo(fileName).suffix() != QLatin1String(kTemplateSuffix))
         fileName += QStringLiteral(".%1").arg(QLatin1String(kTemplateSuffix));
-    m_pKerfer->saveSliceTemplate(fileName);
+    QString reason;
+    if (m_pKerfer->saveSliceTemplate(fileName, &reason))
+        statusBar()->showMessage(FileMessages::templateSaved(fileName), kReportTimeoutMs);
+    else
+        showFailure(tr("Save Template"), FileMessages::notSaved(fileName, reason));
     setSetting(kLastTemplatePath, QFileInfo(fileName).absolutePath());
 }
 
@@ -654,6 +704,7 @@ void KerferUI::setLoopActionsEnabled(bool enabled)
 {
     m_ui.actionSaveSlices->setEnabled(enabled);
     m_ui.actionExportLoop->setEnabled(enabled);
+    m_ui.actionSaveSliceTemplateAs->setEnabled(enabled);
     m_ui.toolBar->setEnabled(enabled);
     m_ui.actionAdvancedSlicing->setEnabled(enabled);
 }
@@ -672,10 +723,28 @@ void KerferUI::repaintViews()
 
 void KerferUI::exportSlicesTo(const QString& baseFilePath)
 {
-    for (const QString& written : m_pEngine->exportSlices(baseFilePath)) {
-        const QFileInfo info(written);
+    QList<AudioExporter::Failure> failed;
+    const QStringList written = m_pEngine->exportSlices(baseFilePath, &failed);
+    for (const QString& file : written) {
+        const QFileInfo info(file);
         emit exportSuccessful(info.absolutePath(), info.fileName());
     }
+    // Each file's message replaces the one before; all of them together stay.
+    if (!written.isEmpty())
+        statusBar()->showMessage(FileMessages::slicesSaved(written), kReportTimeoutMs);
+    const int total = m_pEngine->getExportList().size();
+    if (total == 0)
+        showFailure(tr("Save Slices"), FileMessages::noSlicesToSave());
+    else if (written.size() < total)
+        showFailure(tr("Save Slices"), FileMessages::slicesNotSaved(
+                                           total - written.size(), total, baseFilePath,
+                                           failed.isEmpty() ? FileMessages::writeFailedReason()
+                                                            : failed.first().reason));
+}
+
+void KerferUI::showFailure(const QString& title, const QString& text)
+{
+    QMessageBox::warning(this, title, text);
 }
 
 QString KerferUI::makeQuickExportFolder() const
@@ -715,19 +784,24 @@ void KerferUI::createDockPanels()
         grid->addWidget(widget, rows - 1 - pad / kPadColumns, pad % kPadColumns);
         m_padWidgets.append(widget);
     }
-    m_pPadsDock = addDockPanel(tr("Pads"), "dockPads", pads, Qt::RightDockWidgetArea);
+    m_pPadsDock = addDockPanel(tr("Pads"), "dockPads", pads);
 
     m_pLoopersDock =
         addDockPanel(tr("Loopers"), "dockLoopers",
-                     new LoopingSamplerBankWidget(nullptr, m_pEngine->getLoopingSamplerBank()),
-                     Qt::BottomDockWidgetArea);
+                     new LoopingSamplerBankWidget(nullptr, m_pEngine->getLoopingSamplerBank()));
 
     m_pDirModel = SampleLibraryBrowser::createModel(this);
     m_pLibraryBrowser = new SampleLibraryBrowser(m_pDirModel);
     connect(m_pLibraryBrowser, &SampleLibraryBrowser::sampleSelected, this,
             &KerferUI::previewLibraryFile);
-    m_pLibraryDock = addDockPanel(tr("Sample Library"), "dockSampleLibrary", m_pLibraryBrowser,
-                                  Qt::LeftDockWidgetArea);
+    m_pLibraryDock = addDockPanel(tr("Sample Library"), "dockSampleLibrary", m_pLibraryBrowser);
+    // Below the waveform and tabbed, so that the waveform keeps the width of
+    // the window whatever is shown; the user may move them, and the window
+    // keeps that.
+    tabifyDockWidget(m_pPadsDock, m_pLoopersDock);
+    tabifyDockWidget(m_pLoopersDock, m_pLibraryDock);
+    m_pPadsDock->raise();
+    restoreWindowLayout();
 
     m_pWindowMenu->addSeparator();
     m_pActionChooseLibraryFolder = m_pWindowMenu->addAction(tr("Choose Sample Library Folder..."));
@@ -742,16 +816,38 @@ void KerferUI::createDockPanels()
         dock->toggleViewAction()->setChecked(dock->isVisibleTo(this));
         connect(dock->toggleViewAction(), &QAction::toggled, this,
                 &KerferUI::rememberVisibleDockPanels);
+        connect(dock->toggleViewAction(), &QAction::toggled, this, [this, dock](bool shown) {
+            if (shown)
+                growForPanel(dock);
+        });
     }
 }
 
-QDockWidget* KerferUI::addDockPanel(const QString& title, const char* objectName, QWidget* content,
-                                    Qt::DockWidgetArea area)
+void KerferUI::growForPanel(QDockWidget* dock)
+{
+    if (isMaximized() || isFullScreen())
+        return;
+    // A panel shown takes its room from the waveform; the window grows by as
+    // much instead, as far as the screen allows, once the panel is laid out.
+    const int before = m_pStackedWidget->height();
+    QTimer::singleShot(0, this, [this, dock, before] {
+        const int lost = before - m_pStackedWidget->height();
+        const int frame = frameGeometry().height() - height();
+        const int room = screen()->availableGeometry().height() - frame;
+        if (lost <= 0 || room <= height())
+            return;
+        // The panel keeps its height; the waveform takes what the window gains.
+        resizeDocks({dock}, {dock->height()}, Qt::Vertical);
+        resize(width(), std::min(height() + lost, room));
+    });
+}
+
+QDockWidget* KerferUI::addDockPanel(const QString& title, const char* objectName, QWidget* content)
 {
     QDockWidget* dock = new QDockWidget(title, this);
     dock->setObjectName(QString::fromLatin1(objectName));
     dock->setWidget(content);
-    addDockWidget(area, dock);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
     m_pWindowMenu->addAction(dock->toggleViewAction());
     return dock;
 }
@@ -774,6 +870,27 @@ void KerferUI::rememberVisibleDockPanels()
     setSetting(kVisibleDockPanelsKey, visible.join(','));
 }
 
+void KerferUI::restoreWindowLayout()
+{
+    // Whatever the stored text holds, a restore that fails leaves the window
+    // as built.
+    restoreGeometry(QByteArray::fromBase64(setting(kWindowGeometryKey).toLatin1()));
+    restoreState(QByteArray::fromBase64(setting(kWindowLayoutKey).toLatin1()));
+}
+
+void KerferUI::rememberWindowLayout()
+{
+    // Once, as the window closes: hiding it hides the panels too, which is
+    // no choice of the user's to remember.
+    if (m_layoutRemembered)
+        return;
+    m_layoutRemembered = true;
+    for (QDockWidget* dock : getDockPanels())
+        dock->toggleViewAction()->disconnect(this);
+    setSetting(kWindowGeometryKey, QString::fromLatin1(saveGeometry().toBase64()));
+    setSetting(kWindowLayoutKey, QString::fromLatin1(saveState().toBase64()));
+}
+
 void KerferUI::refreshPadWidgets()
 {
     for (SamplerPadWidget* pad : qAsConst(m_padWidgets))
@@ -783,9 +900,7 @@ void KerferUI::refreshPadWidgets()
 void KerferUI::previewLibraryFile(const QString& filePath)
 {
     // Folders and other files are announced too; only audio is auditioned.
-    static const QStringList audioSuffixes{"wav", "aif", "aiff", "mp3", "m4a"};
-    const QFileInfo info(filePath);
-    if (info.isFile() && audioSuffixes.contains(info.suffix().toLower()))
+    if (QFileInfo(filePath).isFile() && AudioFormats::isAudioFileName(filePath))
         slotPlayPreview(filePath);
 }
 
@@ -804,7 +919,8 @@ void KerferUI::slotChooseSampleLibraryFolder()
 void KerferUI::loadSliceIntoPad(int padIndex, const QString& fileName)
 {
     m_pEngine->exportToPad(padIndex, fileName);
-    statusBar()->showMessage(tr("Slice sent to pad %1").arg(padIndex + 1), kSavedMessageTimeoutMs);
+    statusBar()->showMessage(tr("Slice sent to %1").arg(PadNames::padLabel(padIndex)),
+                             kSavedMessageTimeoutMs);
 }
 
 void KerferUI::createEditingActions()

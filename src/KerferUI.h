@@ -48,6 +48,8 @@ public:
     // "<folder><separator><file> successfully saved.", the folder shortened
     // when the whole would not fit the status bar's 40 characters.
     static QString savedMessage(const QString& baseFilePath, const QString& fileName);
+    // "amen.wav — Tamberlo" for the loop file, "Tamberlo" without one.
+    static QString windowTitleFor(const QString& loopFile);
 
     SliceEngine* getEngine() const { return m_pEngine; }
     SampleRendererKerfer* getKerferRenderer() const { return m_pKerferRenderer; }
@@ -64,6 +66,10 @@ public:
 
     // Settings key of the dock panels shown, their object names joined by ",".
     static const char* const kVisibleDockPanelsKey;
+    // Settings keys of the window's size and place and of where its panels
+    // are, as the window saves them (base64).
+    static const char* const kWindowGeometryKey;
+    static const char* const kWindowLayoutKey;
     // The "Pads", "Loopers" and "Sample Library" panels of the "Window" menu.
     QList<QDockWidget*> getDockPanels() const;
     // Pad widgets by pad index.
@@ -74,6 +80,9 @@ public:
     {
         Open,
         Save,
+        // A name the numbered slice files are formed from: it is not written
+        // itself, so the dialog does not ask to replace it.
+        SaveNumbered,
         // A folder; the filter is not used.
         Directory
     };
@@ -157,16 +166,20 @@ private:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showSlice(QSharedPointer<Slice> slice);
     void repaintViews();
-    // Writes the loop's slices for the base path and reports each written file.
+    // Writes the loop's slices for the base path and reports what was and
+    // was not written.
     void exportSlicesTo(const QString& baseFilePath);
+    void showFailure(const QString& title, const QString& text);
     // A folder beside the loaded file, named after it, that did not exist
     // before (numbered when that name is taken). Empty when none could be made.
     QString makeQuickExportFolder() const;
     // The "Window" menu and its panels, shown as the settings remember them.
     void createDockPanels();
-    QDockWidget* addDockPanel(const QString& title, const char* objectName, QWidget* content,
-                              Qt::DockWidgetArea area);
+    QDockWidget* addDockPanel(const QString& title, const char* objectName, QWidget* content);
     void rememberVisibleDockPanels();
+    void growForPanel(QDockWidget* dock);
+    void restoreWindowLayout();
+    void rememberWindowLayout();
     // The bank announces loaded pads, not emptied ones: after a new or a
     // loaded project every pad widget shows what its pad now holds.
     void refreshPadWidgets();
@@ -197,6 +210,7 @@ private:
     QDirModel* m_pDirModel = nullptr;
     SampleLibraryBrowser* m_pLibraryBrowser = nullptr;
     QAction* m_pActionChooseLibraryFolder = nullptr;
+    bool m_layoutRemembered = false;
     FileDialogFunction m_fileDialogFunction;
     std::function<void()> m_exitFunction;
 };

@@ -115,12 +115,20 @@ void LoopingSampler::handleNote(int note, int velocity)
         } else if (state == RecordingState::Armed) {
             setRecordingState(RecordingState::Off);
         }
-    } else if (state == RecordingState::Armed) {
-        m_pLoop->clear();
-        qDebug() << "Cleared loop, starting recording";
-        togglePlayback(false);
-        setRecordingState(RecordingState::Recording);
+    } else {
+        startRecording();
     }
+}
+
+void LoopingSampler::startRecording()
+{
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_recordingState != RecordingState::Armed)
+        return;
+    m_pLoop->clear();
+    qDebug() << "Cleared loop, starting recording";
+    togglePlayback(false);
+    setRecordingState(RecordingState::Recording);
 }
 
 void LoopingSampler::record(const float* buffer, unsigned long numSamples)

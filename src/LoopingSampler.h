@@ -59,6 +59,9 @@ signals:
 
 public slots:
     void armRecording(bool arm);
+    // What a note does to an armed recorder: the take is cleared, playback
+    // stops and recording begins. Nothing happens in any other state.
+    void startRecording();
     void stopRecording();
     void togglePlayback(bool play);
     void setQuantizationLength(long length);

@@ -114,6 +114,17 @@ void SampleRenderer::setSlice(QSharedPointer<Slice> slice)
                     &SampleRenderer::setWaveformDirtyAndRepaint, Qt::QueuedConnection);
 }
 
+std::pair<qint64, qint64> SampleRenderer::keptInside(qint64 start, qint64 end, qint64 length)
+{
+    if (end - start >= length)
+        return {0, std::max<qint64>(length, 0)};
+    if (start < 0)
+        return {0, end - start};
+    if (end > length)
+        return {length - (end - start), length};
+    return {start, end};
+}
+
 void SampleRenderer::setViewStart(long start, bool emitSignal)
 {
     const qint64 value = std::max<qint64>(start, 0);

@@ -7,6 +7,8 @@
 #include <QPoint>
 #include <QSharedPointer>
 
+#include <utility>
+
 class QPainter;
 class QPixmap;
 class Slice;
@@ -39,6 +41,11 @@ public:
     // cached pictures and the connections to the previous slice.
     virtual void setSlice(QSharedPointer<Slice> slice);
     QSharedPointer<Slice> getSlice() const { return m_pSlice; }
+
+    // A range moved back inside 0 to length whole where it crosses an end, so
+    // that scrolling or dragging into an edge stops the view there instead of
+    // narrowing it; a range wider than length becomes 0 to length.
+    static std::pair<qint64, qint64> keptInside(qint64 start, qint64 end, qint64 length);
 
     // Both refuse a view narrower than kMinViewSpan samples.
     void setViewStart(long start, bool emitSignal);

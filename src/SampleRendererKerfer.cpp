@@ -2,8 +2,10 @@
 
 #include "Assert.h"
 #include "BankSampler.h"
+#include "FileMessages.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
+#include "PadNames.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "ZeroCrossingSnap.h"
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <tuple>
 
 const char* const SampleRendererKerfer::kSaveSliceDirectoryKey = "last_slice_save_path";
 
@@ -82,8 +85,7 @@ SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
             &SampleRendererKerfer::slotSaveSelectedSlice);
     m_pSendToPadMenu = m_pContextMenu->addMenu(tr("Send Slice to Pad"));
     for (int pad = 0; pad < BankSampler::PadCount; ++pad) {
-        QAction* action = m_pSendToPadMenu->addAction(
-            tr("Pad %1 (note %2)").arg(pad + 1).arg(BankSampler::FirstNote + pad));
+        QAction* action = m_pSendToPadMenu->addAction(PadNames::padLabel(pad));
         connect(action, &QAction::triggered, this, [this, pad] { slotSendSliceToPad(pad); });
     }
     setBackgroundRole(QPalette::Base);
@@ -251,9 +253,12 @@ void SampleRendererKerfer::mousePressEvent(QMouseEvent* event)
     } else if (event->button() == Qt::RightButton) {
         m_pActionDeleteSlicePoint->setEnabled(m_nearbyPoint != 0);
         m_pActionSliceHere->setEnabled(m_nearbyPoint == 0);
-        m_pActionSaveSlice->setEnabled(true);
         m_contextPos = pos;
         m_contextSliceStart = m_pressSliceStart;
+        // Beyond the end marker (or the audio) there is no slice to write.
+        const bool slice = hasContextSlice();
+        m_pActionSaveSlice->setEnabled(slice);
+        m_pSendToPadMenu->setEnabled(slice);
         m_pContextMenu->popup(mapToGlobal(pos));
     }
 }
@@ -372,8 +377,8 @@ void SampleRendererKerfer::wheelEvent(QWheelEvent* event)
     if (std::abs(angle.x()) > std::abs(angle.y())) {
         // Each notch scrolls by 15 % of the visible span.
         const float shift = -float(angle.x()) * 0.00125f * float(span);
-        newStart = std::max<qint64>(qint64(std::trunc(double(start) + shift)), 0);
-        newEnd = std::min<qint64>(qint64(std::trunc(double(end) + shift)), length);
+        newStart = qint64(std::trunc(double(start) + shift));
+        newEnd = qint64(std::trunc(double(end) + shift));
     } else if (angle.y() != 0) {
         const int delta = angle.y();
         // One notch away from the user narrows the span to e^-0.25 of itself,
@@ -383,15 +388,23 @@ void SampleRendererKerfer::wheelEvent(QWheelEvent* event)
         const qint64 anchor = qint64(std::trunc(double(start) + f * double(span)));
         const qint64 pan =
             qint64(std::trunc((delta / 120.0 * 0.2) * double(anchor - (span / 2 + start))));
-        newEnd = std::min(end + d / 2 + pan, length);
-        newStart = std::max<qint64>(start - d / 2 + pan, 0);
+        newEnd = end + d / 2 + pan;
+        newStart = start - d / 2 + pan;
     } else {
         event->ignore();
         return;
     }
 
-    setViewStart(long(newStart), true);
-    setViewEnd(long(newEnd), true);
+    std::tie(newStart, newEnd) = keptInside(newStart, newEnd, length);
+    // A view moved right whole takes its new end first, or the start would
+    // pass the old end and be refused as too narrow a view.
+    if (newStart > start && newEnd > end) {
+        setViewEnd(long(newEnd), true);
+        setViewStart(long(newStart), true);
+    } else {
+        setViewStart(long(newStart), true);
+        setViewEnd(long(newEnd), true);
+    }
     event->accept();
     setWaveformDirty(true);
     update();
@@ -473,8 +486,10 @@ void SampleRendererKerfer::slotSaveSelectedSlice()
         return;
     fileName = withAudioSuffix(fileName, filter);
 
-    if (!m_pKerfer->saveSlice(start, fileName)) {
+    QString reason;
+    if (!m_pKerfer->saveSlice(start, fileName, &reason)) {
         qDebug() << "Slice not saved to" << fileName;
+        emit sliceNotSaved(fileName, reason);
         return;
     }
     const QFileInfo written(fileName);
@@ -492,6 +507,7 @@ void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
     const QDir folder(QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads");
     if (!folder.mkpath(".")) {
         qDebug() << "Could not create the pad folder" << folder.absolutePath();
+        emit sliceNotSaved(folder.absolutePath(), tr("the folder could not be made"));
         return;
     }
     const QString base = QString("%1_%2")
@@ -501,8 +517,10 @@ void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
     for (int n = 2; QFileInfo::exists(fileName); ++n)
         fileName = folder.filePath(QString("%1-%2.wav").arg(base).arg(n));
 
-    if (!m_pKerfer->saveSlice(m_contextSliceStart, fileName)) {
+    QString reason;
+    if (!m_pKerfer->saveSlice(m_contextSliceStart, fileName, &reason)) {
         qDebug() << "Slice not sent to pad" << padIndex << fileName;
+        emit sliceNotSaved(fileName, reason);
         return;
     }
     emit sliceSentToPad(padIndex, fileName);

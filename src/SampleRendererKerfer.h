@@ -62,6 +62,9 @@ signals:
     void pointerLeft();
     // A click auditioned the slice starting at start.
     void sliceSelected(unsigned long start);
+    // Saving a slice (or sending it to a pad) failed: fileName was not
+    // written, for the reason given in a few words.
+    void sliceNotSaved(QString fileName, QString reason);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;

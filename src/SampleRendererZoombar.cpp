@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -129,16 +130,15 @@ void SampleRendererZoombar::mouseMoveEvent(QMouseEvent* event)
         const qint32 span = static_cast<qint32>(m_barEnd - m_barStart);
         const qint64 pan = qint64(std::trunc(product32(dx, span) * 0.004));
         const qint64 zoom = qint64(std::trunc(product32(-dy, span) * 0.005));
-        qint64 newStart = std::max<qint64>(qint64(m_barStart) + zoom + pan, 0);
+        qint64 newStart = qint64(m_barStart) + zoom + pan;
         qint64 newEnd = qint64(m_barEnd) - zoom + pan;
-        const qint64 length = qint64(sliceLength());
-        if (newEnd > length)
-            newEnd = length;
         if (newEnd - newStart < kMinBarSpan) {
             newStart = m_barStart;
             newEnd = qint64(m_barStart) + kMinBarSpan;
             qDebug() << "Hit minimum size in SampleRendererZoombar";
         }
+        // Dragged into an edge, the bar stops there as wide as it was.
+        std::tie(newStart, newEnd) = keptInside(newStart, newEnd, qint64(sliceLength()));
         setBarPosition(long(newStart), long(newEnd));
         emit barChanged(m_barStart, m_barEnd);
     }

@@ -1,7 +1,9 @@
 #include "SamplerPadWidget.h"
 
+#include "AudioFormats.h"
 #include "BankSampler.h"
 #include "LoopEditorWidget.h"
+#include "PadNames.h"
 #include "SampleRenderer.h"
 #include "Settings.h"
 #include "Slice.h"
@@ -60,6 +62,9 @@ SamplerPadWidget::SamplerPadWidget(QWidget* parent, BankSampler* bankSampler, in
       m_padIndex(padIndex)
 {
     m_pUi->setupUi(this);
+    // Which pad this is and the note that plays it, named as every menu that
+    // sends something to a pad names it.
+    m_pUi->labelPad->setText(PadNames::padLabel(m_padIndex));
 
     m_pLoopModeGroup = new QButtonGroup(this);
     m_pLoopModeGroup->addButton(m_pUi->radioButtonLoopOff, 0);
@@ -132,7 +137,7 @@ QSharedPointer<Slice> SamplerPadWidget::padSample() const
 QString SamplerPadWidget::askSampleFileName(const QString& startDirectory)
 {
     return QFileDialog::getOpenFileName(this, tr("Load a Sample..."), startDirectory,
-                                        tr("Audio files (*.mp3 *.m4a *.wav *.aif *.aiff)"));
+                                        AudioFormats::openFilter());
 }
 
 void SamplerPadWidget::loadFile(const QString& fileName)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The names slices are written under, shared by every way of writing them
 // (the window's Save Slices and Quick Export, the command-line slicer).
@@ -15,4 +16,11 @@ public:
     // first dot, the suffix everything after it (my.beat.wav gives
     // my_1.beat.wav).
     static QString numbered(const QString& basePath, int n);
+    // The file names (without folder) of the first count numbered files that exist.
+    static QStringList existing(const QString& basePath, int count);
+    // "<stem>.<suffix>" in folder, or "<stem> 2.<suffix>", "<stem> 3.<suffix>"...:
+    // the first whose count numbered files do not exist yet, so that the window
+    // can propose a base whose files are all new.
+    static QString unused(const QString& folder, const QString& stem, const QString& suffix,
+                          int count);
 };

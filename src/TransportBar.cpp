@@ -4,6 +4,7 @@
 #include "SampleRenderer.h"
 #include "Slice.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -11,8 +12,6 @@
 #include <cmath>
 
 namespace {
-
-const double kSamplesPerSecond = 88200.0;
 
 int truncX(double x)
 {
@@ -36,35 +35,25 @@ TransportBar::TransportBar(QWidget* parent, Kerfer* kerfer, SampleRenderer* view
     }
 }
 
-TransportBar::RulerScale TransportBar::rulerScale() const
+QFont TransportBar::rulerFont() const
 {
-    RulerScale scale;
-    if (!m_pView)
-        return scale;
-    const qint64 span = qint64(m_pView->getViewEnd()) - qint64(m_pView->getViewStart());
-    if (span <= 0)
-        return scale;
-    // An eighth of the whole loop, shrunk by thirds until more than seven
-    // ticks fit the view.
-    const double first = std::trunc(double(span) * double(m_pView->zoomFactor()) * 0.125);
-    qint32 step = static_cast<qint32>(std::clamp(first, 0.0, 2147483647.0));
-    if (step <= 0)
-        return scale;
-    while (span / step <= 7) {
-        step = static_cast<qint32>(std::trunc(step * 2.0 / 3.0));
-        if (step == 0)
-            return scale;
-    }
-    scale.step = step;
-    const float tick = float(step) / float(kSamplesPerSecond);
-    scale.milliseconds = tick < 0.05f;
-    return scale;
+    QFont font = this->font();
+    font.setPixelSize(std::max(height() / 2 - 3, 6));
+    return font;
 }
 
-QString TransportBar::rulerLabel(float seconds, bool milliseconds)
+QVector<TimeRuler::Tick> TransportBar::rulerTicks() const
 {
-    const double value = milliseconds ? double(seconds) * 1000.0 : double(seconds);
-    return QString("%1").arg(value, 0, 'f', 1) + (milliseconds ? "ms" : "s");
+    if (!m_pKerfer || !m_pView)
+        return {};
+    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
+    if (!loop || loop->getLength() == 0)
+        return {};
+    const QFontMetrics metrics(rulerFont());
+    // In the view's coordinates, like everything the bar draws.
+    return TimeRuler::ticks(
+        double(m_pView->getViewStart()), double(m_pView->getViewEnd()), m_pView->width(),
+        [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 
 void TransportBar::paintEvent(QPaintEvent*)
@@ -96,10 +85,7 @@ void TransportBar::paintEvent(QPaintEvent*)
         painter.drawLine(m_hoverPos.x(), 0, m_hoverPos.x(), h / 2);
     }
 
-    const RulerScale scale = rulerScale();
-    if (scale.step <= 0)
-        return;
-    drawRuler(&painter, scale);
+    drawRuler(&painter);
 
     painter.setPen(QColor(200, 0, 0, 255));
     const QList<unsigned long> points = m_pKerfer->getSlicePoints();
@@ -125,31 +111,19 @@ void TransportBar::drawSliceBand(QPainter* painter, unsigned long start, unsigne
         painter->drawPixmap(at, m_loopPixmap);
 }
 
-void TransportBar::drawRuler(QPainter* painter, const RulerScale& scale)
+void TransportBar::drawRuler(QPainter* painter)
 {
     const int h = height();
-    const qint64 step = scale.step;
-    const qint64 viewStart = m_pView->getViewStart();
-    const qint64 viewEnd = m_pView->getViewEnd();
-    QFont font = painter->font();
-    font.setPixelSize(std::max(h / 2 - 3, 6));
-    painter->setFont(font);
-
-    for (qint64 s = viewStart - viewStart % step; s < viewEnd; s += step) {
-        const double x = m_pView->xOfSample(static_cast<unsigned long>(s));
-        if (s % (4 * step) == 0) {
-            painter->setPen(QColor(200, 200, 200, 255));
-            painter->drawLine(QPointF(x, 0), QPointF(x, h / 2));
-        } else {
+    painter->setFont(rulerFont());
+    for (const TimeRuler::Tick& tick : rulerTicks()) {
+        if (tick.label.isEmpty()) {
             painter->setPen(QColor(128, 128, 128, 255));
-            painter->drawLine(QPointF(x, 0), QPointF(x, h / 4));
+            painter->drawLine(QPointF(tick.x, 0), QPointF(tick.x, h / 4));
+            continue;
         }
-        if (s % (2 * step) == 0) {
-            const float seconds = m_pView->secondsAt(QPoint(truncX(x), 0));
-            painter->setPen(QColor(200, 200, 200, 255));
-            painter->drawText(QPoint(truncX(x + 4.0), h / 2),
-                              rulerLabel(seconds, scale.milliseconds));
-        }
+        painter->setPen(QColor(200, 200, 200, 255));
+        painter->drawLine(QPointF(tick.x, 0), QPointF(tick.x, h / 2));
+        painter->drawText(QPoint(truncX(tick.x + 4.0), h / 2), tick.label);
     }
 }
 

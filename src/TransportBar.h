@@ -1,5 +1,8 @@
 #pragma once
 
+#include "TimeRuler.h"
+
+#include <QFont>
 #include <QGLWidget>
 #include <QPixmap>
 #include <QPoint>
@@ -16,19 +19,12 @@ class TransportBar : public QGLWidget
 {
     Q_OBJECT
 public:
-    // Spacing of the ruler ticks for the view, and the unit of their labels.
-    struct RulerScale
-    {
-        // Samples between ticks; 0 when there is no ruler to draw.
-        qint32 step = 0;
-        bool milliseconds = false;
-    };
-
     TransportBar(QWidget* parent, Kerfer* kerfer, SampleRenderer* view);
 
-    RulerScale rulerScale() const;
-    // Label of a tick at the given time, e.g. "1.5s" or "12.0ms".
-    static QString rulerLabel(float seconds, bool milliseconds);
+    // The ruler's ticks for the view as it is now drawn; none without audio.
+    QVector<TimeRuler::Tick> rulerTicks() const;
+    // The font the ruler's labels are drawn in, sized to the bar.
+    QFont rulerFont() const;
     QPoint getHoverPos() const { return m_hoverPos; }
 
 protected:
@@ -44,7 +40,7 @@ private:
     // in it when it fits.
     void drawSliceBand(QPainter* painter, unsigned long start, unsigned long end,
                        const QColor& colour);
-    void drawRuler(QPainter* painter, const RulerScale& scale);
+    void drawRuler(QPainter* painter);
 
     Kerfer* m_pKerfer;
     SampleRenderer* m_pView;

@@ -215,7 +215,9 @@ protected:
         m_process->setStandardErrorFile(m_dir + "/stderr.log");
         m_process->start(kBuildDir + "/tamberlo", arguments);
         EXPECT_TRUE(m_process->waitForStarted(10000));
-        const unsigned long window = findWindow(m_process->processId(), "Tamberlo");
+        // Titled after the loop once one is loaded.
+        const unsigned long window =
+            findWindow(m_process->processId(), QString::fromUtf8("(.* \u2014 )?Tamberlo"));
         EXPECT_NE(window, 0u) << "no window; log:\n" << log().toStdString();
         return window;
     }
@@ -267,6 +269,9 @@ TEST_F(AppEndToEndTest, StartedWithALoopItShowsItAndTheDigitOnePlaysIt)
     ASSERT_TRUE(QFile::exists(loop));
     const unsigned long window = start({loop});
     ASSERT_NE(window, 0u);
+    EXPECT_EQ(findWindow(m_process->processId(),
+                         QString::fromUtf8("tamberlo-beat-120bpm\\.wav \u2014 Tamberlo")),
+              window);
     // The waveform fills the view once the background fill is done.
     const QImage shot = grab(window, showsLoop);
     EXPECT_TRUE(showsLoop(shot));

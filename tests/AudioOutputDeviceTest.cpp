@@ -15,10 +15,24 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <memory>
+#include <portaudio.h>
 
 using namespace EngineTestSupport;
 using namespace SliceTestSupport;
+
+// Stops that wait until the buffers queued at the device have played: a sound
+// server may hold seconds of them, and quitting waited that long. Counted on
+// the way to PortAudio's own.
+static int g_waitingStops = 0;
+extern "C" PaError Pa_StopStream(PaStream* stream)
+{
+    ++g_waitingStops;
+    using Stop = PaError (*)(PaStream*);
+    static const Stop real = reinterpret_cast<Stop>(dlsym(RTLD_NEXT, "Pa_StopStream"));
+    return real(stream);
+}
 
 namespace {
 
@@ -99,6 +113,7 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
         QThread::msleep(1);
     m_engine->closeAudioDevice();
     EXPECT_FALSE(m_engine->getKerfer()->getLoop()->isPlaying());
+    EXPECT_EQ(g_waitingStops, 0);
 
     QFile raw(s_raw);
     ASSERT_TRUE(raw.open(QIODevice::ReadOnly));

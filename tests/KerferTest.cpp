@@ -75,24 +75,36 @@ TEST_F(KerferTest, SliceBoundsNearestPointAndMarkers)
     EXPECT_EQ(m_kerfer.getEndMarker(), 1001u);
 }
 
-TEST_F(KerferTest, FailedLoadEmptiesAndAReplacedLoopNoLongerRelays)
+TEST_F(KerferTest, FailedLoadKeepsWhatWasOpenAndAReplacedLoopNoLongerRelays)
 {
     const QString garbage = m_dir + "/notes.wav";
     ASSERT_TRUE(TestAudio::writeBytes(garbage, QByteArray("this is not audio").repeated(100)));
     QSignalSpy loaded(&m_kerfer, &Kerfer::sliceLoaded);
     QSignalSpy relayed(&m_kerfer, &Kerfer::loopChanged);
-    addPoints({1000, 2000});
     EXPECT_FALSE(m_kerfer.slotLoadLoop(garbage));
-    EXPECT_EQ(loaded.count(), 0);
-    ASSERT_TRUE(m_kerfer.getLoop());
-    // Nothing to play or slice in an empty loop; none of it may crash.
+    EXPECT_FALSE(m_kerfer.getLoop());
+    // Nothing to play or slice without a loop; none of it may crash.
     m_kerfer.playSlice(0);
     m_kerfer.playLoop(true);
     m_kerfer.toggleSliceLoop(0);
     m_kerfer.sliceEvenly(4);
     m_kerfer.sliceByBeats(120, 1);
     EXPECT_TRUE(points().isEmpty());
-    EXPECT_FALSE(m_kerfer.getLoop()->isPlaying());
+
+    // The loop being sliced survives a file that gives no audio, cuts and all.
+    load(1000, "kept.wav");
+    addPoints({600, 1200});
+    m_kerfer.setStartMarker(200);
+    m_kerfer.setEndMarker(1800);
+    const QSharedPointer<Slice> kept = m_kerfer.getLoop();
+    EXPECT_FALSE(m_kerfer.slotLoadLoop(garbage));
+    EXPECT_EQ(m_kerfer.getLoop(), kept);
+    EXPECT_EQ(points(), Points({600, 1200}));
+    EXPECT_EQ(m_kerfer.getStartMarker(), 200u);
+    EXPECT_EQ(m_kerfer.getEndMarker(), 1800u);
+    EXPECT_EQ(loaded.count(), 1);
+    loaded.clear();
+    relayed.clear();
 
     load();
     ASSERT_EQ(loaded.count(), 1); // Slice* must be known to the meta-type system
@@ -224,7 +236,10 @@ TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengthsAndBrokenOnesChangeNothi
     ASSERT_TRUE(m_kerfer.loadSliceTemplate(tmpl));
     EXPECT_EQ(points(), Points({66150}));
 
-    EXPECT_FALSE(m_kerfer.saveSliceTemplate(m_dir + "/missing/dir/t.tmst"));
+    // Each failure gives the user its reason.
+    QString reason;
+    EXPECT_FALSE(m_kerfer.saveSliceTemplate(m_dir + "/missing/dir/t.tmst", &reason));
+    EXPECT_TRUE(reason.startsWith("it could not be written")) << reason.toStdString();
     const QByteArray head("<slicetemplate version='1'><markers start='0' end='1'/>");
     const QList<QByteArray> broken = {
         QByteArray("\x00\x01RIFF\xff", 6),
@@ -238,9 +253,16 @@ TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengthsAndBrokenOnesChangeNothi
     QSignalSpy changed(&m_kerfer, &Kerfer::slicePointsChanged);
     for (const QByteArray& bytes : broken) {
         ASSERT_TRUE(TestAudio::writeBytes(tmpl, bytes));
-        EXPECT_FALSE(m_kerfer.loadSliceTemplate(tmpl)) << bytes.constData();
+        EXPECT_FALSE(m_kerfer.loadSliceTemplate(tmpl, &reason)) << bytes.constData();
+        EXPECT_EQ(reason, "it is not a slice template");
     }
-    EXPECT_FALSE(m_kerfer.loadSliceTemplate(m_dir + "/absent.tmst"));
+    reason.clear();
+    EXPECT_FALSE(m_kerfer.loadSliceTemplate(m_dir + "/absent.tmst", &reason));
+    EXPECT_TRUE(reason.startsWith("it could not be read")) << reason.toStdString();
+    ASSERT_TRUE(TestAudio::writeBytes(tmpl, head + "</slicetemplate>"));
+    Kerfer empty;
+    EXPECT_FALSE(empty.loadSliceTemplate(tmpl, &reason));
+    EXPECT_EQ(reason, "no loop is loaded");
     EXPECT_EQ(changed.count(), 0);
     EXPECT_EQ(points(), Points({66150}));
     EXPECT_EQ(m_kerfer.getStartMarker(), 44100u);

@@ -95,9 +95,10 @@ protected:
     {
         m_window = std::make_unique<KerferUI>();
         m_window->setFileDialogFunction([this](KerferUI::FileDialog, const QString&,
-                                               const QString& directory, const QString&,
+                                               const QString& directory, const QString& filter,
                                                QString* selectedFilter) {
             m_asked.append(directory);
+            m_filters.append(filter);
             if (selectedFilter)
                 *selectedFilter = m_answerFilter;
             return m_answer;
@@ -150,6 +151,7 @@ protected:
     {
         return !QList<bool>{ui().toolBar->isEnabled(),
                             ui().actionSaveSlices->isEnabled(),
+                            ui().actionSaveSliceTemplateAs->isEnabled(),
                             ui().actionAdvancedSlicing->isEnabled(),
                             ui().actionExportLoop->isEnabled(),
                             m_window->getKerferRenderer()->isEnabled(),
@@ -177,8 +179,14 @@ protected:
         auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
         ASSERT_NE(menu, nullptr);
         for (QAction* action : menu->actions())
-            if (action->text() == "Send Slice to Pad")
-                action->menu()->actions().at(pad)->trigger();
+            if (action->text() == "Send Slice to Pad") {
+                QAction* item = action->menu()->actions().at(pad);
+                // Named as the pad names itself.
+                EXPECT_EQ(
+                    item->text(),
+                    m_window->getPadWidgets().at(pad)->findChild<QLabel*>("labelPad")->text());
+                item->trigger();
+            }
         menu->hide();
     }
 
@@ -209,10 +217,12 @@ protected:
     QString m_dir;
     std::unique_ptr<KerferUI> m_window;
     QStringList m_asked; // the folders the file dialogs opened at
+    QStringList m_filters;
     QString m_answer, m_answerFilter;
     QTimer m_boxTimer;
-    QStringList m_boxes;
-    QMessageBox::StandardButton m_boxAnswer = QMessageBox::Ok;
+    QStringList m_boxes; // title|text of every box shown
+    // The answer to a question; a box without that button is closed with OK.
+    QMessageBox::StandardButton m_boxAnswer = QMessageBox::Yes;
 };
 
 TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoadedHoweverItComes)
@@ -230,27 +240,36 @@ TEST_F(KerferUITest, LoopActionsFollowWhetherALoopIsLoadedHoweverItComes)
     const QString a = writeWav(m_dir, "a.wav", 20000);
     EXPECT_EQ(drop({a, writeWav(m_dir, "b.wav", 30000)}), std::make_pair(false, false));
     EXPECT_EQ(kerfer()->getLoop(), nullptr);
+    EXPECT_EQ(m_window->windowTitle(), "Tamberlo[*]");
     EXPECT_EQ(drop({a}), std::make_pair(true, true));
     ASSERT_NE(kerfer()->getLoop(), nullptr);
     EXPECT_EQ(kerfer()->getLoop()->getFilename(), a);
     EXPECT_TRUE(loopActions(true));
+    EXPECT_EQ(m_window->windowTitle(), "a.wav[*] \u2014 Tamberlo");
 
-    // The audio dialog starts beside the program, not in the working directory. Opening
-    // stops the loop that plays; a file that gives no loop says so and leaves none.
+    // The audio dialog starts beside the program, not in the working directory, and
+    // offers every format the decoder opens. Opening stops the loop that plays; a file
+    // that gives no loop says so and leaves the loop, its cuts and the window as they were.
     QDir().mkpath(m_dir + "/elsewhere");
     m_answer = m_dir + "/elsewhere/notes.wav";
     ASSERT_TRUE(TestAudio::writeBytes(m_answer, "these are not samples\n"));
     const QSharedPointer<Slice> dropped = kerfer()->getLoop();
+    ui().actionSlice4->trigger();
+    kerfer()->setEndMarker(30000);
     ui().actionPlay->setChecked(true);
     ui().actionOpen->trigger();
     EXPECT_EQ(m_asked, QStringList{QCoreApplication::applicationDirPath() + "/demo-loops"});
+    for (const char* offered : {"*.flac", "*.ogg", "*.opus", "*.mp3", "*.m4a", ";;All files (*)"})
+        EXPECT_TRUE(m_filters.last().contains(offered)) << offered;
     EXPECT_FALSE(dropped->isPlaying());
     EXPECT_EQ(m_boxes,
               QStringList{"Error|" + m_answer + " could not be loaded, please try another file."});
-    EXPECT_TRUE(loopActions(false));
-    // The views show the empty loop the Kerfer holds now, not the one that went.
-    EXPECT_EQ(m_window->getKerferRenderer()->getSlice(), kerfer()->getLoop());
-    EXPECT_EQ(kerfer()->getLoop()->getLength(), 0u);
+    EXPECT_TRUE(loopActions(true));
+    EXPECT_EQ(kerfer()->getLoop(), dropped);
+    EXPECT_EQ(m_window->getKerferRenderer()->getSlice(), dropped);
+    EXPECT_EQ(kerfer()->getSlicePoints(), Points({10000, 20000, 30000}));
+    EXPECT_EQ(kerfer()->getEndMarker(), 30000u);
+    EXPECT_EQ(m_window->windowTitle(), "a.wav[*] \u2014 Tamberlo");
 
     // Its folder is remembered even so; cancelling keeps the loop.
     loadLoop();
@@ -453,6 +472,57 @@ TEST_F(KerferUITest, SlicesAreSavedBesideTheChosenNameQuickExportNeverOverwrites
               "/a/much/longer/folder/name/that/../x.wav successfully saved.");
 }
 
+TEST_F(KerferUITest, EveryExportAndTemplateSaysWhatItWroteOrWhyNot)
+{
+    loadLoop(88200);
+    ui().actionSlice4->trigger();
+    const auto status = [this] { return m_window->statusBar()->currentMessage(); };
+    // Nothing is written under the name chosen, so the name proposed is one none of
+    // whose numbered files exists; files that do are replaced only when the user says so.
+    ASSERT_TRUE(TestAudio::writeBytes(m_dir + "/loop_2.wav", "older"));
+    m_answer = m_dir + "/loop.wav";
+    m_boxAnswer = QMessageBox::No;
+    ui().actionSaveSlices->trigger();
+    EXPECT_EQ(m_asked.last(), m_dir + "/loop 2.wav");
+    EXPECT_EQ(m_boxes.last(),
+              "Save Slices|loop_2.wav already exists in " + m_dir + ". Replace it?");
+    EXPECT_FALSE(QFile::exists(m_dir + "/loop_1.wav"));
+    m_boxAnswer = QMessageBox::Yes;
+    ui().actionSaveSlices->trigger();
+    EXPECT_EQ(readWritten(m_dir + "/loop_2.wav").frames, 22050);
+    EXPECT_EQ(status(), "4 slices saved in " + m_dir + ": loop_1.wav to loop_4.wav.");
+
+    // Failures name the file and the reason.
+    m_boxes.clear();
+    m_answer = m_dir + "/missing/kit.wav";
+    ui().actionSaveSlices->trigger();
+    m_answer = m_dir + "/missing/whole.wav";
+    ui().actionExportLoop->trigger();
+    emit m_window->getKerferRenderer()->sliceNotSaved(m_dir + "/missing/one.wav", "no room");
+    m_answer = m_dir + "/loop.wav";
+    ui().actionOpenSliceTemplate->trigger();
+    EXPECT_EQ(m_boxes,
+              QStringList(
+                  {"Save Slices|4 of 4 slices numbered after " + m_dir +
+                       "/missing/kit.wav were not saved: cannot create the file: No such "
+                       "file or directory.",
+                   "Export Loop|" + m_dir +
+                       "/missing/whole.wav was not saved: cannot create the file: No such file or "
+                       "directory.",
+                   "Save Slice|" + m_dir + "/missing/one.wav was not saved: no room.",
+                   "Open Template|The slice template " + m_dir +
+                       "/loop.wav was not applied: it is not a slice template."}));
+
+    m_answer = m_dir + "/cuts";
+    ui().actionSaveSliceTemplateAs->trigger();
+    EXPECT_EQ(status(), "Slice template saved as " + m_dir + "/cuts.tmst.");
+    ui().actionSliceClear->trigger();
+    m_answer = m_dir + "/cuts.tmst";
+    ui().actionOpenSliceTemplate->trigger();
+    EXPECT_EQ(status(), "Slice template cuts.tmst applied: 3 slice points.");
+    EXPECT_EQ(m_boxes.size(), 4);
+}
+
 TEST_F(KerferUITest, ExportLoopWritesTheLoopFromItsStart)
 {
     const QString path = loadLoop(30000);
@@ -489,12 +559,28 @@ TEST_F(KerferUITest, PanelsStartHiddenAndTheShownOnesAreRemembered)
         return names.join(',');
     };
     EXPECT_EQ(shown(), "");
+    const int waveform = m_window->getKerferRenderer()->height();
     dock("dockPads")->toggleViewAction()->trigger();
+    // The window grows for the panel rather than squeezing the waveform.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return m_window->getKerferRenderer()->height() == waveform; }, 5000));
     dock("dockLoopers")->toggleViewAction()->trigger();
-    // Closing the window is no choice to hide them.
+    dock("dockSampleLibrary")->toggleViewAction()->trigger();
+    // Below the waveform, which keeps the whole width of the window.
+    m_window->resize(900, 760);
+    QCoreApplication::processEvents();
+    for (const char* name : {"dockPads", "dockLoopers", "dockSampleLibrary"})
+        EXPECT_EQ(m_window->dockWidgetArea(dock(name)), Qt::BottomDockWidgetArea) << name;
+    EXPECT_EQ(m_window->getKerferRenderer()->width(), m_window->width());
+    dock("dockSampleLibrary")->toggleViewAction()->trigger();
+    const QSize size = m_window->size();
+    EXPECT_EQ(size.width(), 900);
+    // Closing the window is no choice to hide them; its size is kept too.
+    m_window->close();
     m_window.reset();
     open();
     EXPECT_EQ(shown(), "dockPads,dockLoopers");
+    EXPECT_EQ(m_window->size(), size);
 }
 
 TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
@@ -512,6 +598,9 @@ TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
     EXPECT_EQ(sample->getFilename(), pads + "/loop_3.wav");
     EXPECT_EQ(sample->getLength(), ViewTest::kLength / 4);
     EXPECT_EQ(m_window->getPadWidgets().at(3)->findChild<QLabel*>("labelName")->text(), "loop_3");
+    // The pad names its number and note as the menu did.
+    EXPECT_EQ(m_window->getPadWidgets().at(3)->findChild<QLabel*>("labelPad")->text(),
+              "Pad 4 \u00b7 D#2 (39)");
     ViewTest::waitForFill(sample);
     EXPECT_LT(peak(), 1e-6f);
 
@@ -536,6 +625,9 @@ TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)
                                      SF_FORMAT_WAV | SF_FORMAT_PCM_16,
                                      TestAudio::sine(441.0, 44100)));
     ASSERT_TRUE(TestAudio::writeBytes(library + "/notes.txt", "not audio"));
+    ASSERT_TRUE(TestAudio::writeFile(library + "/tone.flac", 22050, 1, 44100,
+                                     SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+                                     TestAudio::sine(441.0, 44100)));
 
     m_answer = library;
     m_window->findChild<QMenu*>("menuWindow")->actions().last()->trigger();
@@ -549,8 +641,10 @@ TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)
         browser->selectSample(model->index(library + "/" + name));
         EXPECT_LT(peak(), 1e-6f) << name;
     }
-    browser->selectSample(model->index(library + "/tone.wav"));
-    EXPECT_NEAR(peak(), 0.5f, 0.02f);
+    for (const char* name : {"tone.wav", "tone.flac"}) {
+        browser->selectSample(model->index(library + "/" + name));
+        EXPECT_NEAR(peak(), 0.5f, 0.02f) << name;
+    }
 }
 
 TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChosen)

@@ -7,6 +7,7 @@
 #include "Slice.h"
 #include "ViewTestSupport.h"
 
+#include <QContextMenuEvent>
 #include <QRadioButton>
 #include <QToolButton>
 
@@ -76,6 +77,31 @@ TEST_F(LoopingSamplerBankWidgetTest, ButtonsFollowTheRecorderWithoutSendingItBac
     EXPECT_FALSE(play->isChecked());
     EXPECT_FALSE(LogCapture::contains("Looper armed"));
     EXPECT_EQ(LogCapture::count("Starting playback"), 1);
+}
+
+TEST_F(LoopingSamplerBankWidgetTest, ArmButtonRecordsWithoutMidi)
+{
+    LooperPadWidget* row = m_widget->getLooperPadWidgets().at(1);
+    LoopingSampler* recorder = looper(1);
+    auto* arm = row->findChild<QToolButton*>("toolButtonRecord");
+    const std::vector<float> block(512, 0.5f);
+    // Arm, then a second click starts recording as a note would, a third ends it.
+    QTest::mouseClick(arm, Qt::LeftButton);
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Armed);
+    QTest::mouseClick(arm, Qt::LeftButton);
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Recording);
+    EXPECT_TRUE(arm->isChecked());
+    recorder->record(block.data(), 512);
+    QTest::mouseClick(arm, Qt::LeftButton);
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Off);
+    EXPECT_FALSE(arm->isChecked());
+    EXPECT_EQ(recorder->getLoop()->getLength(), 512u);
+    EXPECT_TRUE(recorder->isPlaying());
+    // A right click disarms; recording needs arming again.
+    QTest::mouseClick(arm, Qt::LeftButton);
+    QContextMenuEvent menu(QContextMenuEvent::Mouse, QPoint(2, 2));
+    QCoreApplication::sendEvent(arm, &menu);
+    EXPECT_EQ(recorder->getRecordingState(), RecordingState::Off);
 }
 
 TEST_F(LoopingSamplerBankWidgetTest, TheBanksSelectionIsTheGreenRow)

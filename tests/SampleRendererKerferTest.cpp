@@ -154,12 +154,10 @@ TEST_F(SampleRendererKerferTest, ClickPlaysTheSliceUnderItAndTheMenuFitsThePlace
     EXPECT_EQ(points(), Points({176400, 301 * 882}));
 }
 
-TEST_F(SampleRendererKerferTest, WheelZoomsTowardsTheMouseDownTo101Samples)
+TEST_F(SampleRendererKerferTest, WheelZoomsTowardsTheMouseDownTo101SamplesAndStopsAtTheEnds)
 {
-    // A file that gave no audio: a loop of length 0, nothing to divide by.
-    TestAudio::writeBytes(m_dir + "/bad.wav", "not audio");
-    EXPECT_FALSE(m_kerfer.slotLoadLoop(m_dir + "/bad.wav"));
-    m_view->setSlice(loop());
+    // A slice of length 0: nothing to divide by.
+    m_view->setSlice(QSharedPointer<Slice>(new Slice()));
     showAt(m_view.get());
     wheel(m_view.get(), QPoint(400, 50), 120);
     EXPECT_EQ(m_view->getViewEnd(), 0u);
@@ -182,6 +180,21 @@ TEST_F(SampleRendererKerferTest, WheelZoomsTowardsTheMouseDownTo101Samples)
     for (int i = 0; i < 100; ++i)
         wheel(m_view.get(), QPoint(400, 50), -120);
     EXPECT_EQ(span(), kLength);
+
+    // Scrolled or zoomed out into an end, the view stops there as wide as it was.
+    wheel(m_view.get(), QPoint(400, 50), 480);
+    const unsigned long zoomed = span();
+    for (int i = 0; i < 30; ++i)
+        wheel(m_view.get(), QPoint(400, 50), 0, -120);
+    EXPECT_EQ(m_view->getViewEnd(), kLength);
+    EXPECT_EQ(span(), zoomed);
+    wheel(m_view.get(), QPoint(400, 50), -120);
+    EXPECT_EQ(m_view->getViewEnd(), kLength);
+    EXPECT_NEAR(double(span()) / zoomed, std::exp(0.25), 0.001);
+    for (int i = 0; i < 30; ++i)
+        wheel(m_view.get(), QPoint(400, 50), 0, 120);
+    EXPECT_EQ(m_view->getViewStart(), 0u);
+    EXPECT_NEAR(double(span()) / zoomed, std::exp(0.25), 0.001);
 }
 
 TEST_F(SampleRendererKerferTest, DrawsPointsAndMarkerTriangles)

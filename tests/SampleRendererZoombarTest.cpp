@@ -63,9 +63,13 @@ TEST_F(SampleRendererZoombarTest, DragPansAndZoomsWithThePointerHiddenWithinTheL
     release(m_bar.get(), QPoint(210, 2));
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
+    // Dragged into either end, the bar stops there as wide as it was.
     m_bar->setBarPosition(88200, 264600);
-    drag(m_bar.get(), QPoint(200, 12), QPoint(0, 12)); // the start stops at 0, the end keeps moving
-    EXPECT_EQ(bar(), Span(0, 264600 - 141120));
+    drag(m_bar.get(), QPoint(200, 12), QPoint(0, 12));
+    EXPECT_EQ(bar(), Span(0, 176400));
+    m_bar->setBarPosition(kLength - 264600, kLength - 88200);
+    drag(m_bar.get(), QPoint(600, 12), QPoint(kWidth, 12));
+    EXPECT_EQ(bar(), Span(kLength - 176400, kLength));
     m_bar->setBarPosition(88200, 264600);
     drag(m_bar.get(), QPoint(200, 12), QPoint(200, -288));
     EXPECT_EQ(bar(), Span(88200, 88300));

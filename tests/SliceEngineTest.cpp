@@ -135,6 +135,8 @@ TEST_F(SliceEngineTest, NewProjectEmptiesThePadsOnly)
 
 TEST_F(SliceEngineTest, SliceExportCutsBetweenTheMarkersAndFollowsEveryChange)
 {
+    // Without a loop there is nothing to export.
+    EXPECT_EQ(m_engine->exportSlices(m_dir + "/none.wav"), QStringList());
     const QString loopPath = writeWav(m_dir, "loop.wav", 60000);
     const std::vector<float> audio = stereoSamples(loopPath);
     loadLoop(loopPath);
@@ -175,10 +177,6 @@ TEST_F(SliceEngineTest, SliceExportCutsBetweenTheMarkersAndFollowsEveryChange)
     EXPECT_EQ(failed.at(2).fileName, loopPath + "/x_3.wav");
     EXPECT_TRUE(failed.at(2).reason.startsWith("cannot create the file"))
         << qPrintable(failed.at(2).reason);
-
-    // Without a loop there is nothing to export.
-    ASSERT_FALSE(kerfer->slotLoadLoop(m_dir + "/missing.wav"));
-    EXPECT_EQ(m_engine->exportSlices(m_dir + "/none.wav"), QStringList());
 }
 
 TEST_F(SliceEngineTest, ExportsOfA96kLoopLastExactlyTheLoopConverted)

@@ -3,6 +3,9 @@
 #include "SampleRendererLooper.h"
 #include "ViewTestSupport.h"
 
+#include <QFontMetrics>
+
+#include <cmath>
 #include <memory>
 
 using namespace ViewTest;
@@ -21,9 +24,9 @@ protected:
         showAt(m_bar.get(), kWidth, 25);
     }
     // The loop shown whole in the view above which the bar sits.
-    void showLoop()
+    void showLoop(long frames = kFrames)
     {
-        loadLoop(&m_kerfer, writeLoop(m_dir));
+        loadLoop(&m_kerfer, writeLoop(m_dir, TestAudio::ramp, frames));
         m_view->setSlice(m_kerfer.getLoop());
         showAt(m_view.get());
     }
@@ -34,20 +37,47 @@ protected:
     std::unique_ptr<TransportBar> m_bar;
 };
 
-TEST_F(TransportBarTest, RulerShrinksItsStepUntilMoreThanSevenTicksShow)
+TEST_F(TransportBarTest, RulerLabelsRoundTimesThatFitTheWidth)
 {
-    EXPECT_EQ(m_bar->rulerScale().step, 0); // nothing shown, nothing to measure
-    showLoop();
-    // A tenth of the loop: 88200 shrunk by thirds to 7742 (87.8 ms), 9 ticks.
-    m_view->setViewPosition(0, 70560);
-    EXPECT_EQ(m_bar->rulerScale().step, 7742);
-    EXPECT_FALSE(m_bar->rulerScale().milliseconds);
-    // A hundredth: 678 samples, 7.7 ms, labelled in milliseconds.
-    m_view->setViewPosition(0, 7056);
-    EXPECT_EQ(m_bar->rulerScale().step, 678);
-    EXPECT_TRUE(m_bar->rulerScale().milliseconds);
-    EXPECT_EQ(TransportBar::rulerLabel(1.5f, false), "1.5s");
-    EXPECT_EQ(TransportBar::rulerLabel(0.0123f, true), "12.3ms");
+    EXPECT_TRUE(m_bar->rulerTicks().isEmpty()); // nothing shown, nothing to measure
+    showLoop(77175);                            // 1.75 s
+    const QFontMetrics metrics(m_bar->rulerFont());
+    // The labelled times in seconds, each far enough from the one before for its
+    // label, all multiples of one step of 1, 2 or 5 times a power of ten.
+    const auto labelled = [&] {
+        QList<double> times;
+        double lastEnd = -1e9;
+        for (const TimeRuler::Tick& tick : m_bar->rulerTicks()) {
+            if (tick.label.isEmpty())
+                continue;
+            const bool ms = tick.label.endsWith("ms");
+            times << tick.label.chopped(ms ? 2 : 1).toDouble() / (ms ? 1000.0 : 1.0);
+            EXPECT_GE(tick.x, lastEnd + 4) << tick.label.toStdString();
+            lastEnd = tick.x + metrics.horizontalAdvance(tick.label);
+        }
+        const double step = times.size() > 1 ? times[1] - times[0] : 1.0;
+        const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        EXPECT_NEAR(mantissa, mantissa < 1.5 ? 1 : mantissa < 3.5 ? 2 : 5, 1e-6) << step;
+        for (double t : times)
+            EXPECT_NEAR(t / step, std::round(t / step), 1e-6) << t;
+        return times;
+    };
+    for (int width : {800, 300, 90}) {
+        m_view->resize(width, kHeight);
+        const QList<double> times = labelled();
+        ASSERT_GE(times.size(), 2) << width;
+        EXPECT_LE(times.last(), 1.75) << width; // within the loop, never "148.0s"
+    }
+
+    // Zoomed to 951.7..1038.4 ms: whole milliseconds.
+    m_view->resize(kWidth, kHeight);
+    m_view->setViewPosition(83940, 91586);
+    EXPECT_GE(labelled().first(), 0.9517);
+    for (const TimeRuler::Tick& tick : m_bar->rulerTicks())
+        EXPECT_TRUE(tick.label.isEmpty() || QRegExp("\\d+ms").exactMatch(tick.label))
+            << tick.label.toStdString();
+    EXPECT_EQ(TimeRuler::label(1.5, 0.5), "1.5s");
+    EXPECT_EQ(TimeRuler::label(0.00025, 0.00005), "0.25ms");
 }
 
 TEST_F(TransportBarTest, UpperHalfPlaysLowerHalfLoopsTheHoveredSlice)

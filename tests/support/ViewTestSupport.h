@@ -128,9 +128,9 @@ inline void drag(QWidget* widget, const QPoint& from, const QPoint& to)
     release(widget, to);
 }
 
-inline void wheel(QWidget* widget, const QPoint& pos, int angleY)
+inline void wheel(QWidget* widget, const QPoint& pos, int angleY, int angleX = 0)
 {
-    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(0, angleY), Qt::NoButton,
+    QWheelEvent event(pos, widget->mapToGlobal(pos), QPoint(), QPoint(angleX, angleY), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(widget, &event);
 }
