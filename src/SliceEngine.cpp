@@ -4,6 +4,7 @@
 #include "AudioOutputDevice.h"
 #include "BankSampler.h"
 #include "Kerfer.h"
+#include "LoopSlices.h"
 #include "LoopingSamplerBank.h"
 #include "MidiInputDevice.h"
 #include "RateConverter.h"
@@ -32,11 +33,6 @@ const unsigned long kMaxRenderSamples = 8192;
 const quint64 kMaxWavDataBytes = 0xFFFFFFFFull - 1024;
 // Projects are a few kilobytes; a file far larger is not one.
 const qint64 kMaxProjectBytes = 64 * 1024 * 1024;
-
-quint32 evenDown(unsigned long value)
-{
-    return static_cast<quint32>(value) & ~quint32(1);
-}
 
 // Holds the engine mutex for an offline render, with the flag that lets the
 // device's callbacks play silence meanwhile set for the whole time.
@@ -265,26 +261,9 @@ bool SliceEngine::loadProject(const QString& path)
 
 void SliceEngine::updateExportList()
 {
-    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
-    QList<quint32> bounds;
-    if (loop && loop->getLength() > 0) {
-        // Only the audio between the markers is the loop; points outside
-        // them and beyond the audio cut nothing.
-        const quint32 length = evenDown(loop->getLength());
-        const quint32 start = evenDown(m_pKerfer->getStartMarker());
-        const quint32 end = std::min(evenDown(m_pKerfer->getEndMarker()), length);
-        if (start < end) {
-            bounds.append(start);
-            const QList<unsigned long> points = m_pKerfer->getSlicePoints();
-            for (unsigned long point : points) {
-                const quint32 p = evenDown(point);
-                // Moving a point onto another leaves it twice in the list.
-                if (p > bounds.last() && p < end)
-                    bounds.append(p);
-            }
-            bounds.append(end);
-        }
-    }
+    const LoopSlices slices(m_pKerfer);
+    const QSharedPointer<Slice> loop = slices.loop();
+    const QList<quint32> bounds = slices.bounds();
     if (m_exportSource == loop && bounds == m_exportBounds && !bounds.isEmpty())
         return;
 
