@@ -3,6 +3,7 @@
 #include "Assert.h"
 #include "ExportFormat.h"
 #include "Slice.h"
+#include "WavCueReader.h"
 
 #include <QDebug>
 #include <QDomDocument>
@@ -108,6 +109,7 @@ bool Kerfer::slotLoadLoop(QString filename)
     // waits for it, and probing a compressed file can take long enough to be
     // heard as a drop-out.
     QSharedPointer<Slice> loop(new Slice(filename));
+    const QList<quint64> cueFrames = WavCueReader::read(filename);
     // Declared before the lock, so the previous loop is released after the
     // mutex: tearing down its cache never holds up a render.
     QSharedPointer<Slice> previous;
@@ -122,8 +124,24 @@ bool Kerfer::slotLoadLoop(QString filename)
     if (m_endMarker == 0)
         return false;
     connect(loop.data(), &Slice::loopChanged, this, &Kerfer::loopChanged);
+    setSlicePointsAtFrames(cueFrames);
     emit sliceLoaded(loop.data());
     return true;
+}
+
+void Kerfer::setSlicePointsAtFrames(const QList<quint64>& frames)
+{
+    QMutexLocker lock(&m_mutex);
+    // The decoder may find a few frames less audio than the header promised.
+    QList<unsigned long> points;
+    for (quint64 frame : frames)
+        if (frame > 0 && 2 * frame < m_endMarker)
+            points.append(static_cast<unsigned long>(2 * frame));
+    if (points.isEmpty())
+        return;
+    qDebug() << "Slice points from the file's cue markers:" << points.size();
+    m_slicePoints = points;
+    emit slicePointsChanged();
 }
 
 void Kerfer::addSlicePoint(unsigned long sample)

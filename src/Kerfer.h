@@ -90,6 +90,10 @@ public:
     bool loadSliceTemplate(const QString& fileName);
     bool saveSliceTemplate(const QString& fileName);
 
+    // A loaded WAV file's cue markers: the frames given (ascending, each
+    // once) that lie within the loop replace the slice points, if any do.
+    void setSlicePointsAtFrames(const QList<quint64>& frames);
+
 public slots:
     // Empties the slice points and loads the file as the loop. False when the
     // file gave no audio; the empty slice then stays the loop.
