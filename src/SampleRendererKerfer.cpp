@@ -5,6 +5,8 @@
 #include "Kerfer.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceFileFormat.h"
+#include "UserSliceFiles.h"
 
 #include <QAction>
 #include <QDebug>
@@ -424,23 +426,11 @@ void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
 {
     if (padIndex < 0 || padIndex >= BankSampler::PadCount || !hasContextSlice())
         return;
-    // The program's own folder, never the user's: a pad refers to its file by
-    // name (also in saved projects), so an existing file is never replaced;
-    // the next free name is taken instead.
-    const QDir folder(QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads");
-    if (!folder.mkpath(".")) {
-        qDebug() << "Could not create the pad folder" << folder.absolutePath();
-        return;
-    }
-    const QString base = QString("%1_%2")
-                             .arg(QFileInfo(m_pKerfer->getLoop()->getFilename()).completeBaseName())
-                             .arg(contextSliceNumber());
-    QString fileName = folder.filePath(base + ".wav");
-    for (int n = 2; QFileInfo::exists(fileName); ++n)
-        fileName = folder.filePath(QString("%1-%2.wav").arg(base).arg(n));
-
-    if (!m_pKerfer->saveSlice(m_contextSliceStart, fileName)) {
-        qDebug() << "Slice not sent to pad" << padIndex << fileName;
+    const QString fileName =
+        UserSliceFiles::writeSlice(m_pKerfer, m_contextSliceStart, UserSliceFiles::kPadsFolder,
+                                   SliceFileFormat::fromSettings());
+    if (fileName.isEmpty()) {
+        qDebug() << "Slice not sent to pad" << padIndex;
         return;
     }
     emit sliceSentToPad(padIndex, fileName);

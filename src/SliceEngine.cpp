@@ -11,6 +11,7 @@
 #include "Settings.h"
 #include "Slice.h"
 #include "StreamingAudioFile.h"
+#include "UserSliceFiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -319,6 +320,21 @@ void SliceEngine::exportToPad(int padIndex, const QString& fileName)
 {
     m_pBankSampler->loadSample(padIndex, fileName, 0, 1.0, 0, 0, 0, 1.0f, false,
                                QStringLiteral("None"));
+}
+
+int SliceEngine::slicesToPads(const ExportFormat& format, QList<AudioExporter::Failure>* failed)
+{
+    const QStringList files =
+        UserSliceFiles::writeSlices(LoopSlices(m_pKerfer), 0, BankSampler::PadCount,
+                                    UserSliceFiles::kPadsFolder, format, failed);
+    int loaded = 0;
+    for (int pad = 0; pad < files.size(); ++pad) {
+        if (files.at(pad).isEmpty())
+            continue;
+        exportToPad(pad, files.at(pad));
+        ++loaded;
+    }
+    return loaded;
 }
 
 bool SliceEngine::exportLoop(const QString& fileName, QString* error)
