@@ -1,7 +1,8 @@
 // Exporting all 16 slices of a 60-second loop as 16-bit WAV files through the
 // engine, beside the sox command cutting (and, for loops not at 44.1 kHz,
-// converting) the same 16 ranges of the same file, in the same run; and the
-// loop export of the same loop. Each for a loop at 44.1, 48 and 96 kHz.
+// converting) the same 16 ranges of the same file, in the same run; the loop
+// export of the same loop; the slices as an SFZ kit with its MIDI groove, and
+// the loop with its slice markers. Each for a loop at 44.1, 48 and 96 kHz.
 //
 //   build/release/bench/ExportBench
 //
@@ -11,6 +12,7 @@
 #include "AudioCache.h"
 #include "BenchAudio.h"
 #include "Kerfer.h"
+#include "KitExporter.h"
 #include "Settings.h"
 #include "Slice.h"
 #include "SliceEngine.h"
@@ -145,6 +147,32 @@ void BM_ExportLoop(benchmark::State& state)
     reportSpeed(state);
 }
 
+// The same slices as an SFZ kit with its MIDI groove: the groove reads the
+// loop once more for the slices' peaks.
+void BM_ExportKit(benchmark::State& state)
+{
+    SliceEngine* e = engine(static_cast<int>(state.range(0)));
+    const QString dir = outDir("export-kit");
+    const KitExporter kit(LoopSlices(e->getKerfer()), ExportFormat(), 120.0);
+    for (auto _ : state) {
+        if (!kit.writeKit(dir + "/kit.sfz", true).wroteAll())
+            state.SkipWithError("export failed");
+    }
+    reportSpeed(state);
+}
+
+void BM_ExportLoopWithMarkers(benchmark::State& state)
+{
+    SliceEngine* e = engine(static_cast<int>(state.range(0)));
+    const QString file = outDir("export-markers") + "/loop.wav";
+    const KitExporter kit(LoopSlices(e->getKerfer()), ExportFormat(), 120.0);
+    for (auto _ : state) {
+        if (!kit.writeLoopWithMarkers(file).wroteAll())
+            state.SkipWithError("export failed");
+    }
+    reportSpeed(state);
+}
+
 void BM_SoxCommand(benchmark::State& state)
 {
     const int rate = static_cast<int>(state.range(0));
@@ -194,6 +222,8 @@ BENCHMARK(BM_ExportSlicesAfterEdit)
     ->UseRealTime()
     ->MinTime(3.0);
 BENCHMARK(BM_ExportLoop)->Apply(rates);
+BENCHMARK(BM_ExportKit)->Apply(rates);
+BENCHMARK(BM_ExportLoopWithMarkers)->Apply(rates);
 BENCHMARK(BM_SoxCommand)->Apply(rates);
 
 void quiet(QtMsgType type, const QMessageLogContext&, const QString& message)

@@ -64,7 +64,9 @@ QStringList AudioExporter::write(const Source& source, quint64 sourceFrames,
         const quint64 frames = piece.endFrame > position ? piece.endFrame - position : 0;
         writer.reset(new AudioFileWriter(piece.fileName, m_format, m_outputRate,
                                          static_cast<sf_count_t>(frames)));
-        if (!writer->isOpen()) {
+        if (piece.markers)
+            writer->setMarkers(*piece.markers);
+        if (!writer->isOpen() || !writer->errorString().isEmpty()) {
             failure(piece.fileName, writer->errorString());
             writer.reset();
         }

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class WavMarkers;
+
 // Writes a stretch of stereo audio, converted to the format's rate, as one
 // file or as consecutive files that follow on from one another: the audio is
 // converted as one stream and cut at the converted boundaries, so the files
@@ -25,6 +27,8 @@ public:
         QString fileName;
         // Where the piece ends, in frames of the converted stretch.
         quint64 endFrame;
+        // For a WAV piece that carries the slice markers in its header.
+        const WavMarkers* markers = nullptr;
     };
 
     struct Failure

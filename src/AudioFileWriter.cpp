@@ -1,5 +1,7 @@
 #include "AudioFileWriter.h"
 
+#include "WavMarkers.h"
+
 #include <QDebug>
 
 #include <algorithm>
@@ -61,6 +63,18 @@ AudioFileWriter::~AudioFileWriter()
 bool AudioFileWriter::isOpen() const
 {
     return m_pSndFile != nullptr;
+}
+
+bool AudioFileWriter::setMarkers(const WavMarkers& markers)
+{
+    if (!m_pSndFile)
+        return false;
+    const QString reason = markers.writeTo(m_pSndFile);
+    if (reason.isEmpty())
+        return true;
+    qDebug() << "Failed to write" << m_fileName << reason;
+    fail(reason);
+    return false;
 }
 
 bool AudioFileWriter::write(const float* samples, sf_count_t count)

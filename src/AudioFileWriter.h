@@ -18,6 +18,8 @@
 //
 // Takes float samples; an integer format gets them rounded with dither (see
 // SampleQuantiser), a float format as they are, beyond full scale included.
+class WavMarkers;
+
 class AudioFileWriter
 {
 public:
@@ -29,6 +31,9 @@ public:
     AudioFileWriter& operator=(const AudioFileWriter&) = delete;
 
     bool isOpen() const;
+    // Puts slice markers into a WAV file's header: before the first write.
+    // False, and the file fails, when they could not be.
+    bool setMarkers(const WavMarkers& markers);
     // Appends interleaved samples; false once a write fell short.
     bool write(const float* samples, sf_count_t count);
     quint64 getSamplesWritten() const;

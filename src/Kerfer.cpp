@@ -4,6 +4,7 @@
 #include "ExportFormat.h"
 #include "Slice.h"
 #include "SliceTemplate.h"
+#include "WavCueReader.h"
 
 #include <QDebug>
 #include <QFile>
@@ -97,6 +98,7 @@ bool Kerfer::slotLoadLoop(QString filename)
     if (loop->getLength() == 0)
         return false;
 
+    const QList<quint64> cueFrames = WavCueReader::read(filename);
     clearSlicePoints();
     // Declared before the lock, so the previous loop is released after the
     // mutex: tearing down its cache never holds up a render.
@@ -110,6 +112,7 @@ bool Kerfer::slotLoadLoop(QString filename)
     m_startMarker = 0;
     m_endMarker = static_cast<quint32>(loop->getLength());
     connect(loop.data(), &Slice::loopChanged, this, &Kerfer::loopChanged);
+    setSlicePointsAtFrames(cueFrames);
     emit loopReplaced();
     emit sliceLoaded(loop.data());
     return true;
@@ -148,6 +151,21 @@ QList<unsigned long> Kerfer::getSliceStarts()
             starts.append(p);
     }
     return starts;
+}
+
+void Kerfer::setSlicePointsAtFrames(const QList<quint64>& frames)
+{
+    QMutexLocker lock(&m_mutex);
+    // The decoder may find a few frames less audio than the header promised.
+    QList<unsigned long> points;
+    for (quint64 frame : frames)
+        if (frame > 0 && 2 * frame < m_endMarker)
+            points.append(static_cast<unsigned long>(2 * frame));
+    if (points.isEmpty())
+        return;
+    qDebug() << "Slice points from the file's cue markers:" << points.size();
+    m_slicePoints = points;
+    emit slicePointsChanged();
 }
 
 void Kerfer::addSlicePoint(unsigned long sample)

@@ -127,6 +127,10 @@ public:
     bool loadSliceTemplate(const QString& fileName, QString* reason = nullptr);
     bool saveSliceTemplate(const QString& fileName, QString* reason = nullptr);
 
+    // A loaded WAV file's cue markers: the frames given (ascending, each
+    // once) that lie within the loop replace the slice points, if any do.
+    void setSlicePointsAtFrames(const QList<quint64>& frames);
+
 public slots:
     // Loads the file as the loop, with no slice points and the markers at
     // its ends. False when the file gave no audio; the loop, its points and

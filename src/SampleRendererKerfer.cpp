@@ -8,6 +8,8 @@
 #include "PadNames.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceFileFormat.h"
+#include "UserSliceFiles.h"
 #include "ZeroCrossingSnap.h"
 
 #include <QAction>
@@ -501,26 +503,13 @@ void SampleRendererKerfer::slotSendSliceToPad(int padIndex)
 {
     if (padIndex < 0 || padIndex >= BankSampler::PadCount || !hasContextSlice())
         return;
-    // The program's own folder, never the user's: a pad refers to its file by
-    // name (also in saved projects), so an existing file is never replaced;
-    // the next free name is taken instead.
-    const QDir folder(QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/pads");
-    if (!folder.mkpath(".")) {
-        qDebug() << "Could not create the pad folder" << folder.absolutePath();
-        emit sliceNotSaved(folder.absolutePath(), tr("the folder could not be made"));
-        return;
-    }
-    const QString base = QString("%1_%2")
-                             .arg(QFileInfo(m_pKerfer->getLoop()->getFilename()).completeBaseName())
-                             .arg(contextSliceNumber());
-    QString fileName = folder.filePath(base + ".wav");
-    for (int n = 2; QFileInfo::exists(fileName); ++n)
-        fileName = folder.filePath(QString("%1-%2.wav").arg(base).arg(n));
-
     QString reason;
-    if (!m_pKerfer->saveSlice(m_contextSliceStart, fileName, &reason)) {
-        qDebug() << "Slice not sent to pad" << padIndex << fileName;
-        emit sliceNotSaved(fileName, reason);
+    const QString fileName =
+        UserSliceFiles::writeSlice(m_pKerfer, m_contextSliceStart, UserSliceFiles::kPadsFolder,
+                                   SliceFileFormat::fromSettings(), &reason);
+    if (fileName.isEmpty()) {
+        qDebug() << "Slice not sent to pad" << padIndex;
+        emit sliceNotSaved(QString(UserSliceFiles::kPadsFolder), reason);
         return;
     }
     emit sliceSentToPad(padIndex, fileName);

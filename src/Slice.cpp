@@ -595,6 +595,22 @@ QStringList Slice::saveRanges(const QList<quint32>& bounds, const QStringList& f
                               const ExportFormat& format, QList<AudioExporter::Failure>* failed)
 {
     TMB_ASSERT(bounds.size() == fileNames.size() + 1);
+    const quint32 first = bounds.first();
+    const int rate = getSampleRate();
+    AudioExporter exporter(format, rate, format.outputRate(rate));
+    QList<AudioExporter::Piece> pieces;
+    for (int i = 0; i < fileNames.size(); ++i) {
+        TMB_ASSERT(bounds.at(i) % 2 == 0 && bounds.at(i) <= bounds.at(i + 1));
+        pieces.append({fileNames.at(i), exporter.convertedLength((bounds.at(i + 1) - first) / 2)});
+    }
+    const QStringList written =
+        exporter.write(exportSource(first), (bounds.last() - first) / 2, pieces, failed);
+    qDebug() << "wrote" << written.size() << "of" << fileNames.size() << "files";
+    return written;
+}
+
+AudioExporter::Source Slice::exportSource(quint32 startSample)
+{
     // The fill is waited for without the slice's mutex, so playback of this
     // slice goes on meanwhile. Until the fill reaches it, audio reads as
     // silence, and an export made right after loading would keep that silence.
@@ -604,19 +620,9 @@ QStringList Slice::saveRanges(const QList<quint32>& bounds, const QStringList& f
         while (!cache->isFilled())
             QThread::msleep(2);
     }
-
-    const quint32 first = bounds.first();
-    const int rate = getSampleRate();
-    AudioExporter exporter(format, rate, format.outputRate(rate));
-    QList<AudioExporter::Piece> pieces;
-    for (int i = 0; i < fileNames.size(); ++i) {
-        TMB_ASSERT(bounds.at(i) % 2 == 0 && bounds.at(i) <= bounds.at(i + 1));
-        pieces.append({fileNames.at(i), exporter.convertedLength((bounds.at(i + 1) - first) / 2)});
-    }
     // Read a block at a time, each under the slice's mutex: playback of this
     // slice waits for one block at most, never for the whole file.
-    quint32 position = first;
-    const AudioExporter::Source source = [this, &position](float* out, unsigned frames) {
+    return [this, position = startSample](float* out, unsigned frames) mutable {
         Locker lock(m_mutex);
         AudioCache* audio = m_pAudioCache.data();
         if (audio)
@@ -626,9 +632,6 @@ QStringList Slice::saveRanges(const QList<quint32>& bounds, const QStringList& f
             audio->unlock();
         position += 2 * frames;
     };
-    const QStringList written = exporter.write(source, (bounds.last() - first) / 2, pieces, failed);
-    qDebug() << "wrote" << written.size() << "of" << fileNames.size() << "files";
-    return written;
 }
 
 void Slice::rebuild()

@@ -135,6 +135,12 @@ public:
                            const ExportFormat& format,
                            QList<AudioExporter::Failure>* failed = nullptr);
 
+    // The audio from startSample on as AudioExporter reads it: each call adds
+    // the next frames (silence beyond the audio) at the slice's own rate,
+    // unpitched and without gain. Waits for the background fill first. The
+    // slice must outlive the source.
+    AudioExporter::Source exportSource(quint32 startSample);
+
 signals:
     void played();
     void playPosChanged();

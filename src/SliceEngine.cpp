@@ -4,6 +4,7 @@
 #include "AudioOutputDevice.h"
 #include "BankSampler.h"
 #include "Kerfer.h"
+#include "LoopSlices.h"
 #include "LoopingSamplerBank.h"
 #include "MidiInputDevice.h"
 #include "RateConverter.h"
@@ -11,6 +12,7 @@
 #include "Slice.h"
 #include "SliceNaming.h"
 #include "StreamingAudioFile.h"
+#include "UserSliceFiles.h"
 
 #include <QDebug>
 #include <QDir>
@@ -33,11 +35,6 @@ const unsigned long kMaxRenderSamples = 8192;
 const quint64 kMaxWavDataBytes = 0xFFFFFFFFull - 1024;
 // Projects are a few kilobytes; a file far larger is not one.
 const qint64 kMaxProjectBytes = 64 * 1024 * 1024;
-
-quint32 evenDown(unsigned long value)
-{
-    return static_cast<quint32>(value) & ~quint32(1);
-}
 
 // Holds the engine mutex for an offline render, with the flag that lets the
 // device's callbacks play silence meanwhile set for the whole time.
@@ -326,15 +323,9 @@ void SliceEngine::readLoopXml(const QDomElement& element, const QString& project
 
 void SliceEngine::updateExportList()
 {
-    const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
-    // Only the audio between the markers is the loop; points outside them
-    // and beyond the audio cut nothing. The pieces are numbered as the
-    // window numbers the slices.
-    QList<quint32> bounds;
-    for (unsigned long start : m_pKerfer->getSliceStarts())
-        bounds.append(static_cast<quint32>(start));
-    if (!bounds.isEmpty())
-        bounds.append(std::min(evenDown(m_pKerfer->getEndMarker()), evenDown(loop->getLength())));
+    const LoopSlices slices(m_pKerfer);
+    const QSharedPointer<Slice> loop = slices.loop();
+    const QList<quint32> bounds = slices.bounds();
     if (m_exportSource == loop && bounds == m_exportBounds && !bounds.isEmpty())
         return;
 
@@ -382,6 +373,21 @@ void SliceEngine::exportToPad(int padIndex, const QString& fileName)
 {
     m_pBankSampler->loadSample(padIndex, fileName, 0, 1.0, 0, 0, 0, 1.0f, false,
                                QStringLiteral("None"));
+}
+
+int SliceEngine::slicesToPads(const ExportFormat& format, QList<AudioExporter::Failure>* failed)
+{
+    const QStringList files =
+        UserSliceFiles::writeSlices(LoopSlices(m_pKerfer), 0, BankSampler::PadCount,
+                                    UserSliceFiles::kPadsFolder, format, failed);
+    int loaded = 0;
+    for (int pad = 0; pad < files.size(); ++pad) {
+        if (files.at(pad).isEmpty())
+            continue;
+        exportToPad(pad, files.at(pad));
+        ++loaded;
+    }
+    return loaded;
 }
 
 bool SliceEngine::exportLoop(const QString& fileName, QString* error)

@@ -103,6 +103,10 @@ public:
     bool exportSlice(Slice* slice, const QString& fileName, QString* error = nullptr);
     // Loads the file into a pad with the default pad settings.
     void exportToPad(int padIndex, const QString& fileName);
+    // Slices 1 to 16 (between the markers) to pads 0 to 15 in one step, each
+    // written in the format into the per-user pad folder under a new name,
+    // as a slice sent to a pad. Returns how many pads were loaded.
+    int slicesToPads(const ExportFormat& format, QList<AudioExporter::Failure>* failed = nullptr);
     // Renders what the engine plays for the length of the loop (between the
     // markers) at 44.1 kHz into a 32-bit float WAV file, or in the format
     // given, advancing everything that plays as playback would: the file

@@ -6,9 +6,15 @@
 #include "Kerfer.h"
 #include "LoopingSampler.h"
 #include "LoopingSamplerBank.h"
+#include "MidiEvents.h"
+#include "MidiInputDevice.h"
 #include "Slice.h"
+#include "SliceFileFormat.h"
 #include "SliceTestSupport.h"
 #include "TestAudio.h"
+#include "UserSliceFiles.h"
+
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -215,6 +221,45 @@ TEST_F(SliceEngineTest, ExportsOfA96kLoopLastExactlyTheLoopConverted)
     EXPECT_EQ(own.rate, 96000);
     EXPECT_EQ(own.frames, 168321);
     EXPECT_FALSE(loop->isPlaying());
+}
+
+TEST_F(SliceEngineTest, SlicesGoToPadsAndOutOfTheWindowAsNewFilesHoldingExactlyTheSlice)
+{
+    const QString loopPath = writeWav(m_dir, "loop.wav", 60000);
+    const std::vector<float> audio = stereoSamples(loopPath);
+    loadLoop(loopPath);
+    Kerfer* kerfer = m_engine->getKerfer();
+    kerfer->setStartMarker(2000);
+    for (unsigned long point : {20000ul, 50000ul, 90000ul})
+        kerfer->addSlicePoint(point);
+    // A file of the first slice's name is there already: it stays as it is.
+    const QString pads = UserSliceFiles::folder(UserSliceFiles::kPadsFolder);
+    ASSERT_TRUE(TestAudio::writeBytes(pads + "/loop_1.wav", "mine"));
+    const ExportFormat format = SliceFileFormat::fromSettings();
+    EXPECT_EQ(m_engine->slicesToPads(format), 4);
+    EXPECT_EQ(readBytes(pads + "/loop_1.wav"), "mine");
+    BankSampler* bank = m_engine->getBankSampler();
+    EXPECT_EQ(bank->getSample(0)->getFilename(), pads + "/loop_1-2.wav");
+    EXPECT_FALSE(bank->hasSample(4));
+
+    EXPECT_EQ(readWritten(bank->getSample(2)->getFilename()).samples,
+              pick(audio, {{50000, 90000}}));
+
+    // Slice 3 plays on note 38 (through the pad's resampler: not bit for bit).
+    ASSERT_TRUE(waitFilled(bank->getSample(2)->getAudioCache().data()));
+    MidiInputDevice midi(bank, m_engine->getLoopingSamplerBank());
+    const PmEvent note = MidiEvents::shortMessage(0x90, 38, 100);
+    midi.handleEvents(&note, 1);
+    const std::vector<float> out = renderBlocks(1024, 30);
+    const std::vector<float> slice3 = pick(audio, {{50000, 50000 + unsigned(out.size())}});
+    for (size_t i = 0; i < out.size(); ++i)
+        ASSERT_NEAR(out[i], slice3[i], 1e-3) << i;
+
+    // Dragged out: the slice under the press.
+    const QString dragged =
+        UserSliceFiles::writeSlice(kerfer, 20000, UserSliceFiles::kDragFolder, format);
+    EXPECT_EQ(QFileInfo(dragged).fileName(), "loop_2.wav");
+    EXPECT_EQ(readWritten(dragged).samples, pick(audio, {{20000, 50000}}));
 }
 
 // The slices' resamplers take at most 16384 samples per call.
