@@ -68,8 +68,9 @@ public:
     // Replaces the points by numSlices equal slices between the markers.
     void sliceEvenly(unsigned int numSlices);
     // Add a point every so many beats (or bars of numerator beats) at the
-    // tempo, from the start marker up to the loop's length; existing points
-    // stay. The denominator does not enter the arithmetic.
+    // tempo, in the loop's own samples, from the start marker up to the
+    // loop's length; existing points stay. The denominator does not enter
+    // the arithmetic.
     void sliceByBeats(double tempo, double beats);
     void sliceByBars(double tempo, int numerator, int denominator, double bars);
 

@@ -155,6 +155,15 @@ TEST_F(KerferTest, EvenAndTempoSlicingReplacePoints)
     m_kerfer.replaceSlicePointsBetweenMarkers({1000, 3001, 3000, 7000, 9000, 20000});
     EXPECT_EQ(points(), Points({500, 3000, 7000, 9000, 9500}));
     EXPECT_EQ(changed.count(), 1);
+
+    // Beats and bars last as long at any rate: at 48 kHz a beat at 120 is
+    // 24000 frames, at 96 kHz a bar 192000.
+    ASSERT_TRUE(m_kerfer.slotLoadLoop(writeWav(m_dir, "48k.wav", 96000, 2, 48000)));
+    m_kerfer.sliceByBeats(120, 1);
+    EXPECT_EQ(points(), Points({48000, 96000, 144000}));
+    ASSERT_TRUE(m_kerfer.slotLoadLoop(writeWav(m_dir, "96k.wav", 300000, 2, 96000)));
+    m_kerfer.sliceByBars(120, 4, 4, 1);
+    EXPECT_EQ(points(), Points({384000}));
 }
 
 TEST_F(KerferTest, SliceLoopsFollowTheSliceBoundariesAndToggleOff)
