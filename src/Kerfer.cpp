@@ -347,7 +347,10 @@ void Kerfer::setStartMarker(unsigned long sample)
     const quint32 marker = roundDownToEven(sample);
     if (m_pLoop && m_pLoop->getLoopStart() == m_startMarker)
         m_pLoop->setLoopStart(marker);
+    const bool moved = marker != m_startMarker;
     m_startMarker = marker;
+    if (moved)
+        emit markersChanged();
 }
 
 void Kerfer::setEndMarker(unsigned long sample)
@@ -356,7 +359,10 @@ void Kerfer::setEndMarker(unsigned long sample)
     const quint32 marker = static_cast<quint32>(sample);
     if (m_pLoop && m_pLoop->getLoopEnd() == m_endMarker)
         m_pLoop->setLoopEnd(marker);
+    const bool moved = marker != m_endMarker;
     m_endMarker = marker;
+    if (moved)
+        emit markersChanged();
 }
 
 // Without the mutex: drawing must not wait for a render. The loop pointer is

@@ -89,7 +89,8 @@ public:
 
     unsigned long getStartMarker();
     unsigned long getEndMarker();
-    // Rounded down to even. A loop region that started at the old marker follows.
+    // Rounded down to even. A loop region that started at the old marker
+    // follows. Both emit markersChanged() when the marker moved.
     void setStartMarker(unsigned long sample);
     // Stored as given. A loop region that ended at the old marker follows.
     void setEndMarker(unsigned long sample);
@@ -135,6 +136,8 @@ public slots:
 
 signals:
     void slicePointsChanged();
+    // A marker moved (not on a load: loopReplaced() says that).
+    void markersChanged();
     // Relayed from the loop: its playback loop region or mode moved.
     void loopChanged();
     void sliceLoaded(Slice* slice);

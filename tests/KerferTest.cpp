@@ -56,6 +56,7 @@ TEST_F(KerferTest, EditsRoundSortAndSignalEvenWhenNothingChanges)
 
 TEST_F(KerferTest, SliceBoundsNearestPointAndMarkers)
 {
+    QSignalSpy markersMoved(&m_kerfer, &Kerfer::markersChanged);
     addPoints({1000, 2000});
     m_kerfer.setEndMarker(9000);
     EXPECT_EQ(m_kerfer.getSliceStart(500, 0), 0u);
@@ -70,6 +71,9 @@ TEST_F(KerferTest, SliceBoundsNearestPointAndMarkers)
     // Past the last point that point counts, even before the start marker.
     m_kerfer.setStartMarker(5001);
     EXPECT_EQ(m_kerfer.getStartMarker(), 5000u);
+    EXPECT_EQ(markersMoved.count(), 3);
+    m_kerfer.setStartMarker(5000); // where it is: no move to announce
+    EXPECT_EQ(markersMoved.count(), 3);
     EXPECT_EQ(m_kerfer.getSliceStart(2500, 0), 2000u);
     m_kerfer.setEndMarker(1001);
     EXPECT_EQ(m_kerfer.getEndMarker(), 1001u);
