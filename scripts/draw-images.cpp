@@ -182,6 +182,30 @@ QImage sliceIcon(int parts)
     return image;
 }
 
+// The wave cut where each of its hits starts, a flag on every cut, above a
+// slider: cuts found at a sensitivity.
+QImage sliceHitsIcon()
+{
+    QImage image = tile(32);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(kWave, 1.2));
+    p.drawPath(drumWave(4, 28, 12, 6));
+    for (double x : {10.0, 16.0, 22.0}) {
+        p.setPen(QPen(kCut, 1.2));
+        p.drawLine(QPointF(x, 6), QPointF(x, 19));
+        p.setPen(Qt::NoPen);
+        p.setBrush(kCut);
+        p.drawPolygon(QPolygonF({QPointF(x - 2.5, 4), QPointF(x + 2.5, 4), QPointF(x, 7)}));
+    }
+    p.setPen(QPen(kInk, 1.4, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(7, 25), QPointF(25, 25));
+    p.setPen(QPen(kTile, 1.0));
+    p.setBrush(kWave);
+    p.drawEllipse(QPointF(19, 25), 3.0, 3.0);
+    return image;
+}
+
 // The wave with its slice lines struck out.
 QImage sliceClearIcon()
 {
@@ -286,6 +310,7 @@ int main(int argc, char** argv)
         save(appIcon(32), dir, "icon32.png") && save(appIcon(128), dir, "tamberlo-128.png") &&
         save(playIcon(), dir, "play.png") && save(sliceIcon(4), dir, "slice4.png") &&
         save(sliceIcon(8), dir, "slice8.png") && save(sliceIcon(16), dir, "slice16.png") &&
+        save(sliceHitsIcon(), dir, "slicehits.png") &&
         save(sliceClearIcon(), dir, "sliceclr.png") &&
         save(quickExportIcon(), dir, "quickexport.png") &&
         save(aboutBackground(), dir, "aboutbg.png");

@@ -78,6 +78,14 @@ void AdvancedSlicingUI::restoreSettings()
         m_ui.radioButtonBars->setChecked(true);
 }
 
+void AdvancedSlicingUI::offerTempo(double bpm)
+{
+    if (!(bpm > 0.0))
+        return;
+    m_ui.doubleSpinBoxTempo->setValue(bpm);
+    m_ui.doubleSpinBoxTempo->setToolTip(tr("Estimated from the hits of the loop"));
+}
+
 void AdvancedSlicingUI::updateActionText()
 {
     const QString interval = number(m_ui.doubleSpinBoxInterval->value());

@@ -20,6 +20,9 @@ public:
     AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer, KerferHistory* history = nullptr);
 
     const Ui_DialogAdvancedSlicing& getUi() const { return m_ui; }
+    // Opens at the loaded loop's estimated tempo instead of the one last
+    // used; 0 (no estimate) keeps that.
+    void offerTempo(double bpm);
 
 public slots:
     void accept() override;

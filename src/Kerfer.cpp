@@ -17,8 +17,13 @@
 
 namespace {
 
-// Samples in one minute at the working rate: 44100 frames x 60 s x 2 samples.
-const double kSamplesPerMinute = 5292000.0;
+// Samples in one minute of audio at rate frames per second (two samples to a
+// frame): 5292000 at 44.1 kHz. The tempo rules count in the loop's own
+// samples, so a beat is as long at 48 or 96 kHz as at 44.1.
+double samplesPerMinute(int rate)
+{
+    return 120.0 * (rate > 0 ? rate : 44100);
+}
 
 quint32 roundDownToEven(unsigned long sample)
 {
@@ -252,7 +257,7 @@ void Kerfer::sliceByBeats(double tempo, double beats)
     QMutexLocker lock(&m_mutex);
     if (!hasAudio() || !(tempo > 0.0))
         return;
-    const quint32 step = toStep(beats / tempo * kSamplesPerMinute);
+    const quint32 step = toStep(beats / tempo * samplesPerMinute(m_pLoop->getSampleRate()));
     if (step == 0) {
         // A step of 0 would never advance.
         qDebug() << "Tempo slicing refused, interval shorter than one sample:" << beats
@@ -271,7 +276,8 @@ void Kerfer::sliceByBars(double tempo, int numerator, int denominator, double ba
     QMutexLocker lock(&m_mutex);
     if (!hasAudio() || !(tempo > 0.0))
         return;
-    const quint32 step = toStep(bars * numerator / tempo * kSamplesPerMinute);
+    const quint32 step =
+        toStep(bars * numerator / tempo * samplesPerMinute(m_pLoop->getSampleRate()));
     if (step == 0) {
         qDebug() << "Tempo slicing refused, interval shorter than one sample:" << bars << "bars of"
                  << numerator << "beats at" << tempo << "bpm";
@@ -360,7 +366,10 @@ void Kerfer::setStartMarker(unsigned long sample)
     const quint32 marker = roundDownToEven(sample);
     if (m_pLoop && m_pLoop->getLoopStart() == m_startMarker)
         m_pLoop->setLoopStart(marker);
+    const bool moved = marker != m_startMarker;
     m_startMarker = marker;
+    if (moved)
+        emit markersChanged();
 }
 
 void Kerfer::setEndMarker(unsigned long sample)
@@ -369,7 +378,10 @@ void Kerfer::setEndMarker(unsigned long sample)
     const quint32 marker = static_cast<quint32>(sample);
     if (m_pLoop && m_pLoop->getLoopEnd() == m_endMarker)
         m_pLoop->setLoopEnd(marker);
+    const bool moved = marker != m_endMarker;
     m_endMarker = marker;
+    if (moved)
+        emit markersChanged();
 }
 
 // Without the mutex: drawing must not wait for a render. The loop pointer is

@@ -67,8 +67,9 @@ public:
     // Replaces the points by numSlices equal slices between the markers.
     void sliceEvenly(unsigned int numSlices);
     // Add a point every so many beats (or bars of numerator beats) at the
-    // tempo, from the start marker up to the loop's length; existing points
-    // stay. The denominator does not enter the arithmetic.
+    // tempo, in the loop's own samples, from the start marker up to the
+    // loop's length; existing points stay. The denominator does not enter
+    // the arithmetic.
     void sliceByBeats(double tempo, double beats);
     void sliceByBars(double tempo, int numerator, int denominator, double bars);
 
@@ -87,7 +88,8 @@ public:
 
     unsigned long getStartMarker();
     unsigned long getEndMarker();
-    // Rounded down to even. A loop region that started at the old marker follows.
+    // Rounded down to even. A loop region that started at the old marker
+    // follows. Both emit markersChanged() when the marker moved.
     void setStartMarker(unsigned long sample);
     // Stored as given. A loop region that ended at the old marker follows.
     void setEndMarker(unsigned long sample);
@@ -139,6 +141,8 @@ public slots:
 
 signals:
     void slicePointsChanged();
+    // A marker moved (not on a load: loopReplaced() says that).
+    void markersChanged();
     // Relayed from the loop: its playback loop region or mode moved.
     void loopChanged();
     void sliceLoaded(Slice* slice);

@@ -5,8 +5,10 @@
 #include "AudioFormats.h"
 #include "BankSampler.h"
 #include "FileMessages.h"
+#include "HitSlicingUI.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
+#include "LoopHits.h"
 #include "LoopingSamplerBankWidget.h"
 #include "PadNames.h"
 #include "PositionReadout.h"
@@ -198,6 +200,7 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
             &KerferUI::loadSliceIntoPad);
     createDockPanels();
     createEditingActions();
+    createHitSlicing();
 
     // On a scaled screen the designed size may not fit; a window beyond the
     // screen's edge would hide the end of the loop.
@@ -217,6 +220,10 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
 KerferUI::~KerferUI()
 {
     rememberWindowLayout();
+    // An analysis still running is cancelled here, before the engine goes.
+    delete m_pHitSlicing;
+    delete m_pLoopHits;
+    m_pLoopHits = nullptr;
     // Its stack announces the emptying that comes with its end, and nothing
     // here may answer that once this window is half gone.
     delete m_pHistory;
@@ -406,7 +413,32 @@ void KerferUI::slotShowAdvancedSlicing()
 {
     AdvancedSlicingUI* dialog = new AdvancedSlicingUI(this, m_pKerfer, m_pHistory);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->offerTempo(m_pLoopHits->getTempo());
     dialog->open();
+}
+
+HitSlicingUI* KerferUI::getHitSlicing() const
+{
+    return m_pHitSlicing;
+}
+
+void KerferUI::slotShowHitSlicing()
+{
+    if (!m_pHitSlicing) {
+        m_pHitSlicing = new HitSlicingUI(this, m_pKerfer, m_pLoopHits, m_pHistory);
+        m_pHitSlicing->setAttribute(Qt::WA_DeleteOnClose);
+        connect(m_pHitSlicing, &HitSlicingUI::previewChanged, m_pKerferRenderer,
+                &SampleRendererKerfer::setPreviewPoints);
+        connect(m_pHitSlicing, &HitSlicingUI::previewEnded, m_pKerferRenderer,
+                &SampleRendererKerfer::clearPreview);
+        // Its preview is drawn on the waveform, which it must not hide.
+        if (!m_pHitSlicing->placeClearOf(frameGeometry()))
+            m_pHitSlicing->placeClearOf(
+                QRect(m_pKerferRenderer->mapToGlobal(QPoint(0, 0)), m_pKerferRenderer->size()));
+    }
+    m_pHitSlicing->show();
+    m_pHitSlicing->raise();
+    m_pHitSlicing->activateWindow();
 }
 
 void KerferUI::slotNewProject()
@@ -707,6 +739,7 @@ void KerferUI::setLoopActionsEnabled(bool enabled)
     m_ui.actionSaveSliceTemplateAs->setEnabled(enabled);
     m_ui.toolBar->setEnabled(enabled);
     m_ui.actionAdvancedSlicing->setEnabled(enabled);
+    m_ui.actionSliceAtHits->setEnabled(enabled);
 }
 
 void KerferUI::showSlice(QSharedPointer<Slice> slice)
@@ -994,6 +1027,19 @@ void KerferUI::createEditingActions()
     for (SamplerPadWidget* pad : qAsConst(m_padWidgets))
         for (QWidget* child : pad->findChildren<QWidget*>())
             child->installEventFilter(this);
+}
+
+void KerferUI::createHitSlicing()
+{
+    m_pLoopHits = new LoopHits(m_pKerfer, this);
+    connect(m_ui.actionSliceAtHits, &QAction::triggered, this, &KerferUI::slotShowHitSlicing);
+    m_pTempoLabel = new QLabel(this);
+    m_pTempoLabel->setObjectName("labelTempo");
+    statusBar()->addPermanentWidget(m_pTempoLabel);
+    connect(m_pLoopHits, &LoopHits::tempoChanged, this, [this](double bpm) {
+        m_pTempoLabel->setText(LoopHits::tempoText(bpm));
+        m_pReadout->setEstimatedTempo(bpm);
+    });
 }
 
 bool KerferUI::eventFilter(QObject* watched, QEvent* event)

@@ -3,13 +3,16 @@
 #include "ui_tamberlomainwindow.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QSharedPointer>
 #include <QString>
 
 #include <functional>
 
+class HitSlicingUI;
 class Kerfer;
 class KerferHistory;
+class LoopHits;
 class PositionReadout;
 class ProjectChanges;
 class QDirModel;
@@ -57,6 +60,9 @@ public:
     TransportBar* getTransportBar() const { return m_pTransportBar; }
     KerferHistory* getHistory() const { return m_pHistory; }
     PositionReadout* getReadout() const { return m_pReadout; }
+    LoopHits* getLoopHits() const { return m_pLoopHits; }
+    // The "Slice at Hits" panel while it is open.
+    HitSlicingUI* getHitSlicing() const;
     // Edit > "Undo" and "Redo"; Slice > "Snap to Zero Crossings" and "Loop Playback".
     QAction* getUndoAction() const { return m_pActionUndo; }
     QAction* getRedoAction() const { return m_pActionRedo; }
@@ -117,6 +123,8 @@ public slots:
     void slotTogglePlayback(bool toggle);
     void slotShowPreferences();
     void slotShowAdvancedSlicing();
+    // Opens the "Slice at Hits" panel, or brings it forward.
+    void slotShowHitSlicing();
     void slotNewProject();
     void slotOpenProject();
     void slotSaveProject();
@@ -156,6 +164,8 @@ private:
     void setLoopActionsEnabled(bool enabled);
     // Undo and redo, the snap and loop playback options, Shift+digit.
     void createEditingActions();
+    // The loop's hits and tempo: the panel's action and the tempo shown.
+    void createHitSlicing();
     // Plays slice number (from 1), once or on to the end marker, and selects it.
     void playSliceNumber(int number, bool toEnd);
     // False when the user keeps work that is not in a project: asked whether
@@ -198,6 +208,9 @@ private:
     ProjectChanges* m_pProjectChanges = nullptr;
     PositionReadout* m_pReadout = nullptr;
     QLabel* m_pReadoutLabel = nullptr;
+    LoopHits* m_pLoopHits = nullptr;
+    QPointer<HitSlicingUI> m_pHitSlicing;
+    QLabel* m_pTempoLabel = nullptr;
     QAction* m_pActionUndo = nullptr;
     QAction* m_pActionRedo = nullptr;
     QAction* m_pActionSnap = nullptr;

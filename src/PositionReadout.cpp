@@ -8,18 +8,20 @@
 #include <cmath>
 
 PositionReadout::PositionReadout(Kerfer* kerfer, QObject* parent)
-    : QObject(parent), m_pKerfer(kerfer)
+    : QObject(parent), m_pKerfer(kerfer), m_deferredUpdate(this, [this] { update(); })
 {
-    connect(m_pKerfer, &Kerfer::slicePointsChanged, this, &PositionReadout::scheduleUpdate);
+    // Once for a burst of edits (a slicing rule announces every point).
+    connect(m_pKerfer, &Kerfer::slicePointsChanged, this, [this] { m_deferredUpdate.request(); });
     connect(m_pKerfer, &Kerfer::loopReplaced, this, [this] {
         m_hasSelection = false;
         update();
     });
 }
 
-double PositionReadout::tempo()
+double PositionReadout::tempo() const
 {
-    // Where an estimated tempo will take precedence once there is one.
+    if (m_estimatedTempo > 0.0)
+        return m_estimatedTempo;
     bool ok = false;
     const double bpm =
         Settings::instance()->getSetting(QStringLiteral("AdvancedSlicingTempo")).toDouble(&ok);
@@ -49,20 +51,6 @@ QString PositionReadout::barBeatText(double seconds, double tempo, int beatsPerB
     return QStringLiteral("%1.%2").arg(whole / beatsPerBar + 1).arg(whole % beatsPerBar + 1);
 }
 
-void PositionReadout::scheduleUpdate()
-{
-    if (m_updatePending)
-        return;
-    m_updatePending = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_updatePending = false;
-            update();
-        },
-        Qt::QueuedConnection);
-}
-
 double PositionReadout::secondsOf(unsigned long samples) const
 {
     const QSharedPointer<Slice> loop = m_pKerfer->getLoop();
@@ -80,6 +68,12 @@ void PositionReadout::setPointer(unsigned long sample)
 void PositionReadout::clearPointer()
 {
     m_hasPointer = false;
+    update();
+}
+
+void PositionReadout::setEstimatedTempo(double bpm)
+{
+    m_estimatedTempo = bpm > 0.0 ? bpm : 0.0;
     update();
 }
 

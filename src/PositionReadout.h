@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeferredCall.h"
+
 #include <QObject>
 #include <QString>
 
@@ -13,8 +15,9 @@ class PositionReadout : public QObject
 public:
     explicit PositionReadout(Kerfer* kerfer, QObject* parent = nullptr);
 
-    // The tempo bar.beat counts in: the one the user set for tempo slicing.
-    static double tempo();
+    // The tempo bar.beat counts in: the loop's estimated tempo where there is
+    // one, else the one the user set for tempo slicing.
+    double tempo() const;
     static int beatsPerBar();
     // "1.250 s".
     static QString timeText(double seconds);
@@ -26,6 +29,8 @@ public:
 public slots:
     void setPointer(unsigned long sample);
     void clearPointer();
+    // The loop's estimated tempo; 0 for none.
+    void setEstimatedTempo(double bpm);
     // The slice starting at start (a start the Kerfer lists) is selected.
     void selectSlice(unsigned long start);
     // After a load or an edit the selection may be gone.
@@ -35,8 +40,6 @@ signals:
     void textChanged(const QString& text);
 
 private:
-    // Once for a burst of edits (a slicing rule announces every point).
-    void scheduleUpdate();
     double secondsOf(unsigned long samples) const;
 
     Kerfer* m_pKerfer;
@@ -45,5 +48,6 @@ private:
     bool m_hasSelection = false;
     unsigned long m_selectedStart = 0;
     QString m_text;
-    bool m_updatePending = false;
+    DeferredCall m_deferredUpdate;
+    double m_estimatedTempo = 0.0;
 };

@@ -14,8 +14,6 @@
 
 namespace {
 
-const double kSamplesPerSecond = 88200.0;
-
 // Pixel position of a double as drawn: clamped into the int range first, so a
 // position far outside the view cannot overflow the conversion.
 int toPixel(double x)
@@ -221,9 +219,17 @@ unsigned long SampleRenderer::sampleAt(const QPoint& point) const
     return static_cast<unsigned long>(sample);
 }
 
+double SampleRenderer::samplesPerSecond() const
+{
+    // Positions count the slice's own samples, so its rate says how long
+    // they last; 44.1 kHz where there is none to ask.
+    const int rate = m_pSlice ? m_pSlice->getSampleRate() : 0;
+    return 2.0 * (rate > 0 ? rate : 44100);
+}
+
 float SampleRenderer::secondsAt(const QPoint& point) const
 {
-    return static_cast<float>(sampleAt(point)) * static_cast<float>(1.0 / kSamplesPerSecond);
+    return static_cast<float>(sampleAt(point)) * static_cast<float>(1.0 / samplesPerSecond());
 }
 
 float SampleRenderer::fractionAt(const QPoint& point) const
@@ -246,7 +252,7 @@ double SampleRenderer::xOfSample(unsigned long sample) const
 
 double SampleRenderer::xOfSeconds(float seconds) const
 {
-    const double sample = std::trunc(kSamplesPerSecond * double(seconds));
+    const double sample = std::trunc(samplesPerSecond() * double(seconds));
     if (!(sample > 0.0))
         return xOfSample(0);
     return xOfSample(static_cast<unsigned long>(std::min(sample, 4294967295.0)));

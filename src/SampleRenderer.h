@@ -59,8 +59,8 @@ public:
     void setColour(const QColor& colour);
 
     // Conversions between widget x and the slice, at the current width and
-    // view. With no slice (or an empty view) they all return 0, the zoom
-    // factor 1.0.
+    // view; seconds at the slice's own rate. With no slice (or an empty
+    // view) they all return 0, the zoom factor 1.0.
     float zoomFactor() const;
     float samplesPerPixel() const;
     unsigned long sampleAt(const QPoint& point) const;
@@ -90,6 +90,8 @@ protected:
     void drawContents(QPainter* painter);
     void drawPlayCursor(QPainter* painter);
 
+    // Samples of the shown slice in one second (two per frame).
+    double samplesPerSecond() const;
     // Length of the shown slice, 0 without one.
     unsigned long sliceLength() const;
     // True when a slice with audio is shown over a view of positive width, that

@@ -28,6 +28,8 @@
 #include <tuple>
 
 const char* const SampleRendererKerfer::kSaveSliceDirectoryKey = "last_slice_save_path";
+// Apart from the slice points' red, the markers and the waveform's green.
+const QColor SampleRendererKerfer::kPreviewColour(0, 200, 255, 255);
 
 namespace {
 
@@ -137,18 +139,9 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
     if (!hasDrawableView())
         return;
 
-    painter.setPen(QColor(200, 0, 0, 255));
-    const QList<unsigned long> points = m_pKerfer->getSlicePoints();
-    for (unsigned long point : points) {
-        // Points outside the view are not drawn (rather than at the edge).
-        const double x = xOfSample(point);
-        if (x < 0.0 || x > double(w))
-            continue;
-        const int px = static_cast<int>(x);
-        painter.drawLine(px, 0, px, h);
-    }
-
+    drawSlicePoints(&painter);
     drawSliceNumbers(&painter);
+    drawPreview(&painter);
 
     if (m_dragX > 0) {
         painter.setPen(QColor(0, 133, 56, 255));
@@ -159,6 +152,57 @@ void SampleRendererKerfer::paintEvent(QPaintEvent*)
                m_startTriangleBottom);
     drawMarker(&painter, m_pKerfer->getEndMarker(), QColor(40, 40, 255, 255), m_endTriangleTop,
                m_endTriangleBottom);
+}
+
+void SampleRendererKerfer::drawSlicePoints(QPainter* painter)
+{
+    const QColor red(200, 0, 0, 255);
+    // The points a preview would replace stay visible, faintly.
+    const QColor replaced(200, 0, 0, 90);
+    const unsigned long start = m_pKerfer->getStartMarker();
+    const unsigned long end = m_pKerfer->getEndMarker();
+    const QList<unsigned long> points = m_pKerfer->getSlicePoints();
+    for (unsigned long point : points) {
+        // Points outside the view are not drawn (rather than at the edge).
+        const double x = xOfSample(point);
+        if (x < 0.0 || x > double(width()))
+            continue;
+        const bool dim = m_previewing && point > start && point < end;
+        painter->setPen(dim ? replaced : red);
+        const int px = static_cast<int>(x);
+        painter->drawLine(px, 0, px, height());
+    }
+}
+
+void SampleRendererKerfer::drawPreview(QPainter* painter)
+{
+    if (!m_previewing)
+        return;
+    // Dashed as well as coloured, so it reads as "not yet" in any light.
+    painter->setPen(QPen(kPreviewColour, 1.0, Qt::DashLine));
+    // A long loop zoomed out has many cuts to a pixel; each column is drawn once.
+    int last = -1;
+    for (unsigned long point : qAsConst(m_previewPoints)) {
+        const double x = xOfSample(point);
+        if (x < 0.0 || x > double(width()) || static_cast<int>(x) == last)
+            continue;
+        last = static_cast<int>(x);
+        painter->drawLine(last, 0, last, height());
+    }
+}
+
+void SampleRendererKerfer::setPreviewPoints(const QList<unsigned long>& points)
+{
+    m_previewing = true;
+    m_previewPoints = points;
+    update();
+}
+
+void SampleRendererKerfer::clearPreview()
+{
+    m_previewing = false;
+    m_previewPoints.clear();
+    update();
 }
 
 void SampleRendererKerfer::drawSliceNumbers(QPainter* painter)

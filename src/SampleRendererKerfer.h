@@ -23,6 +23,8 @@ public:
     static constexpr int kHitTolerance = 8;
     // Closest the markers come to each other, in samples.
     static constexpr long kMarkerGap = 512;
+    // Where slicing at the hits would cut, shown before it is applied.
+    static const QColor kPreviewColour;
     // Settings key of the folder the last slice was saved to.
     static const char* const kSaveSliceDirectoryKey;
     // The save dialogs' filters, and the name completed with the suffix that
@@ -50,6 +52,10 @@ public slots:
     // Writes the slice under the last right-click to a new file in the
     // per-user pad folder and announces it for the pad.
     void slotSendSliceToPad(int padIndex);
+    // Shows points (Kerfer positions) that a slicing would set between the
+    // markers, over the points it would replace, which dim meanwhile.
+    void setPreviewPoints(const QList<unsigned long>& points);
+    void clearPreview();
 
 signals:
     // A slice was written to fileName in the folder baseFilePath (the same
@@ -107,6 +113,8 @@ protected:
     QPixmap m_dragHerePixmap;
     KerferHistory* m_pHistory = nullptr;
     bool m_snap = false;
+    bool m_previewing = false;
+    QList<unsigned long> m_previewPoints;
 
 private:
     // Where a point put at sample by hand goes.
@@ -114,6 +122,8 @@ private:
     // The slice numbers, 1 at the start marker, each where its slice starts
     // and only where the slice is wide enough for it.
     void drawSliceNumbers(QPainter* painter);
+    void drawSlicePoints(QPainter* painter);
+    void drawPreview(QPainter* painter);
     void drawMarker(QPainter* painter, unsigned long marker, const QColor& colour, QPointF* top,
                     QPointF* bottom);
     void resetDrag();

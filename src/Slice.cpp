@@ -323,7 +323,10 @@ void Slice::stretchToBeats(double beats, unsigned bpm)
                  << m_length;
         return;
     }
-    const quint32 newLength = toPosition((1.0 / bpm) * kSamplesPerMinute * beats);
+    // In samples of the slice's own rate, which its length counts: a minute is
+    // 120 samples per frame per second (the working rate's when it has none).
+    const double samplesPerMinute = m_sampleRate > 0 ? 120.0 * m_sampleRate : kSamplesPerMinute;
+    const quint32 newLength = toPosition((1.0 / bpm) * samplesPerMinute * beats);
     const double ratio = newLength * (1.0 / m_length);
     if (!usableRatio(ratio)) {
         qDebug() << "Refusing to stretch to" << beats << "beats at" << bpm << "bpm, slice length"

@@ -5,7 +5,6 @@
 
 namespace {
 
-const double kSamplesPerSecond = 88200.0;
 // Labelled steps from 10 microseconds (a view is never narrower than 101
 // samples, about a millisecond) to a day, longer than any loop.
 const int kSmallestExponent = -5;
@@ -42,14 +41,17 @@ bool fits(const Step& step, double startSeconds, double endSeconds, double pixel
     return seconds * pixelsPerSecond >= widest + kLabelGap;
 }
 
-Step chooseStep(double viewStart, double viewEnd, int width, const TimeRuler::TextWidth& textWidth)
+Step chooseStep(double viewStart, double viewEnd, int width, double samplesPerSecond,
+                const TimeRuler::TextWidth& textWidth)
 {
+    if (!(samplesPerSecond > 0.0))
+        return Step();
     const double span = viewEnd - viewStart;
     if (!(span > 0.0) || width <= 0)
         return Step();
-    const double pixelsPerSecond = width / (span / kSamplesPerSecond);
-    const double startSeconds = viewStart / kSamplesPerSecond;
-    const double endSeconds = viewEnd / kSamplesPerSecond;
+    const double pixelsPerSecond = width / (span / samplesPerSecond);
+    const double startSeconds = viewStart / samplesPerSecond;
+    const double endSeconds = viewEnd / samplesPerSecond;
     for (int exponent = kSmallestExponent; exponent <= kLargestExponent; ++exponent)
         for (int mantissa : kMantissas) {
             const Step step{mantissa, exponent};
@@ -61,22 +63,16 @@ Step chooseStep(double viewStart, double viewEnd, int width, const TimeRuler::Te
 
 } // namespace
 
-double TimeRuler::labelStep(double viewStart, double viewEnd, int width, const TextWidth& textWidth)
-{
-    const Step step = chooseStep(viewStart, viewEnd, width, textWidth);
-    return step.mantissa == 0 ? 0.0 : step.seconds();
-}
-
 QVector<TimeRuler::Tick> TimeRuler::ticks(double viewStart, double viewEnd, int width,
-                                          const TextWidth& textWidth)
+                                          double samplesPerSecond, const TextWidth& textWidth)
 {
     QVector<Tick> result;
-    const Step step = chooseStep(viewStart, viewEnd, width, textWidth);
+    const Step step = chooseStep(viewStart, viewEnd, width, samplesPerSecond, textWidth);
     if (step.mantissa == 0)
         return result;
     const double seconds = step.seconds();
     const double span = viewEnd - viewStart;
-    const double pixelsPerSecond = width / (span / kSamplesPerSecond);
+    const double pixelsPerSecond = width / (span / samplesPerSecond);
 
     // A 2 divides into quarters, a 1 or a 5 into fifths; fewer, or none, when
     // the ticks would crowd.
@@ -87,12 +83,12 @@ QVector<TimeRuler::Tick> TimeRuler::ticks(double viewStart, double viewEnd, int 
         divisions = 1;
 
     const double tick = seconds / divisions;
-    const qint64 first = qint64(std::ceil(viewStart / kSamplesPerSecond / tick - 1e-9));
-    const qint64 last = qint64(std::floor(viewEnd / kSamplesPerSecond / tick + 1e-9));
+    const qint64 first = qint64(std::ceil(viewStart / samplesPerSecond / tick - 1e-9));
+    const qint64 last = qint64(std::floor(viewEnd / samplesPerSecond / tick + 1e-9));
     for (qint64 k = std::max<qint64>(first, 0); k <= last; ++k) {
         const double at = double(k) * tick;
         Tick t;
-        t.x = (at * kSamplesPerSecond - viewStart) * width / span;
+        t.x = (at * samplesPerSecond - viewStart) * width / span;
         if (k % divisions == 0)
             t.label = label(double(k / divisions) * seconds, seconds);
         result.append(t);

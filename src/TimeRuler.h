@@ -22,14 +22,11 @@ public:
     using TextWidth = std::function<int(const QString&)>;
 
     // Ticks for a view from viewStart to viewEnd (samples of the interleaved
-    // stereo stream at 44100 frames per second) drawn width pixels wide, in
-    // order; none when the view or the width is empty.
-    static QVector<Tick> ticks(double viewStart, double viewEnd, int width,
+    // stereo stream, samplesPerSecond of them a second: twice the loop's own
+    // rate) drawn width pixels wide, in order; none when the view or the width
+    // is empty.
+    static QVector<Tick> ticks(double viewStart, double viewEnd, int width, double samplesPerSecond,
                                const TextWidth& textWidth);
-
-    // Seconds between labelled ticks for such a view; 0 when nothing fits.
-    static double labelStep(double viewStart, double viewEnd, int width,
-                            const TextWidth& textWidth);
 
     // The label at a time that is a whole multiple of step seconds: in seconds
     // from steps of 0.1 s, in milliseconds below, with just the decimals the

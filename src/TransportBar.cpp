@@ -53,6 +53,7 @@ QVector<TimeRuler::Tick> TransportBar::rulerTicks() const
     // In the view's coordinates, like everything the bar draws.
     return TimeRuler::ticks(
         double(m_pView->getViewStart()), double(m_pView->getViewEnd()), m_pView->width(),
+        2.0 * loop->getSampleRate(),
         [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 

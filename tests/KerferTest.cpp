@@ -56,6 +56,7 @@ TEST_F(KerferTest, EditsRoundSortAndSignalEvenWhenNothingChanges)
 
 TEST_F(KerferTest, SliceBoundsNearestPointAndMarkers)
 {
+    QSignalSpy markersMoved(&m_kerfer, &Kerfer::markersChanged);
     addPoints({1000, 2000});
     m_kerfer.setEndMarker(9000);
     EXPECT_EQ(m_kerfer.getSliceStart(500, 0), 0u);
@@ -70,6 +71,9 @@ TEST_F(KerferTest, SliceBoundsNearestPointAndMarkers)
     // Past the last point that point counts, even before the start marker.
     m_kerfer.setStartMarker(5001);
     EXPECT_EQ(m_kerfer.getStartMarker(), 5000u);
+    EXPECT_EQ(markersMoved.count(), 3);
+    m_kerfer.setStartMarker(5000); // where it is: no move to announce
+    EXPECT_EQ(markersMoved.count(), 3);
     EXPECT_EQ(m_kerfer.getSliceStart(2500, 0), 2000u);
     m_kerfer.setEndMarker(1001);
     EXPECT_EQ(m_kerfer.getEndMarker(), 1001u);
@@ -167,6 +171,15 @@ TEST_F(KerferTest, EvenAndTempoSlicingReplacePoints)
     m_kerfer.replaceSlicePointsBetweenMarkers({1000, 3001, 3000, 7000, 9000, 20000});
     EXPECT_EQ(points(), Points({500, 3000, 7000, 9000, 9500}));
     EXPECT_EQ(changed.count(), 1);
+
+    // Beats and bars last as long at any rate: at 48 kHz a beat at 120 is
+    // 24000 frames, at 96 kHz a bar 192000.
+    ASSERT_TRUE(m_kerfer.slotLoadLoop(writeWav(m_dir, "48k.wav", 96000, 2, 48000)));
+    m_kerfer.sliceByBeats(120, 1);
+    EXPECT_EQ(points(), Points({48000, 96000, 144000}));
+    ASSERT_TRUE(m_kerfer.slotLoadLoop(writeWav(m_dir, "96k.wav", 300000, 2, 96000)));
+    m_kerfer.sliceByBars(120, 4, 4, 1);
+    EXPECT_EQ(points(), Points({384000}));
 }
 
 TEST_F(KerferTest, SliceLoopsFollowTheSliceBoundariesAndToggleOff)

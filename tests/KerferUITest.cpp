@@ -2,9 +2,12 @@
 
 #include "AdvancedSlicingUI.h"
 #include "BankSampler.h"
+#include "DrumLoops.h"
 #include "EngineTestSupport.h"
+#include "HitSlicingUI.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
+#include "LoopHits.h"
 #include "MidiInputDevice.h"
 #include "PositionReadout.h"
 #include "PreferencesUI.h"
@@ -105,7 +108,6 @@ protected:
         });
         m_window->setExitFunction([] {});
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
-        ViewTest::keepGlDriverLoaded();
     }
 
     const Ui_TamberloMainWindow& ui() const { return m_window->getUi(); }
@@ -170,6 +172,39 @@ protected:
                 p = std::max(p, std::fabs(s));
         }
         return p;
+    }
+
+    // A drum loop whose every hit and tempo is known, loaded and analysed.
+    DrumLoops::Loop loadDrums(std::uint32_t seed, double seconds = 0.0)
+    {
+        DrumLoops::Style style;
+        style.bars = 2;
+        DrumLoops::Loop drums = DrumLoops::make(seed, style);
+        const std::vector<float> once = drums.stereo;
+        while (drums.stereo.size() < 2 * seconds * drums.rate)
+            drums.stereo.insert(drums.stereo.end(), once.begin(), once.end());
+        const QString path = m_dir + QString("/drums%1.wav").arg(seed);
+        EXPECT_TRUE(DrumLoops::writeWav(drums, path));
+        m_window->slotLoadAudioFile(path);
+        return drums;
+    }
+    bool analysed()
+    {
+        return QTest::qWaitFor(
+            [this] { return m_window->getLoopHits()->getState() == LoopHits::State::Ready; },
+            120000);
+    }
+    // Pixels of the preview's colour in the columns around x of the slice editing view.
+    int previewPixels(unsigned long point)
+    {
+        SampleRendererKerfer* view = m_window->getKerferRenderer();
+        const QImage image = ViewTest::frame(view);
+        const int x = int(view->xOfSample(point));
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            count +=
+                ViewTest::nearLine(image, x, y, ViewTest::is(SampleRendererKerfer::kPreviewColour));
+        return count;
     }
 
     // Right-clicks the slice editing view at x and picks the pad from "Send Slice to Pad".
@@ -691,6 +726,98 @@ TEST_F(KerferUITest, AdvancedSlicingRestoresAndStoresItsSettingsAndSlicesAsChose
     EXPECT_EQ(points.first(), 1000u);
     EXPECT_NEAR(double(points.at(1)), 88200 + 100, 2.0);
     EXPECT_EQ(setting("AdvancedSlicingSnapToZeroCrossings"), "1");
+}
+
+TEST_F(KerferUITest, SliceAtHitsPreviewsAppliesAsOneStepAndTheEstimatedTempoIsUsed)
+{
+    const DrumLoops::Loop drums = loadDrums(7);
+    ASSERT_TRUE(analysed());
+    const double bpm = m_window->getLoopHits()->getTempo();
+    ASSERT_NEAR(bpm, drums.bpm, 0.05);
+    EXPECT_EQ(m_window->findChild<QLabel*>("labelTempo")->text(),
+              QString("Tempo: %1 bpm (estimated)").arg(drums.bpm, 0, 'f', 1));
+    EXPECT_EQ(m_window->getReadout()->tempo(), bpm);
+    ui().actionAdvancedSlicing->trigger();
+    auto* advanced = m_window->findChild<AdvancedSlicingUI*>();
+    ASSERT_NE(advanced, nullptr);
+    EXPECT_NEAR(advanced->getUi().doubleSpinBoxTempo->value(), bpm, 0.005);
+    advanced->reject();
+
+    // Previewed in its own colour as the slider moves; the points stay as they are.
+    ui().actionSlice4->trigger();
+    const Kerfer::Cuts before = kerfer()->getCuts();
+    QSignalSpy changed(kerfer(), &Kerfer::slicePointsChanged);
+    ui().actionSliceAtHits->trigger();
+    HitSlicingUI* panel = m_window->getHitSlicing();
+    ASSERT_NE(panel, nullptr);
+    QSlider* slider = panel->getUi().sliderSensitivity;
+    EXPECT_EQ(slider->value(), 50);
+    const Points atHalf = panel->getPreview();
+    EXPECT_EQ(atHalf, m_window->getLoopHits()->cutsAt(50));
+    ASSERT_GE(atHalf.size(), 8);
+    EXPECT_GT(previewPixels(atHalf.at(1)), ViewTest::kHeight / 3);
+    slider->setValue(0);
+    EXPECT_LT(panel->getPreview().size(), atHalf.size());
+    slider->setValue(50);
+    kerfer()->setEndMarker(atHalf.at(3));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(panel->getPreview(), atHalf.mid(0, 3));
+    kerfer()->setEndMarker(before.endMarker);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(kerfer()->getSlicePoints(), before.points);
+    EXPECT_EQ(changed.count(), 0);
+
+    // Cancel: nothing changed, nothing remembered, no preview.
+    panel->getUi().buttonBox->button(QDialogButtonBox::Cancel)->click();
+    EXPECT_EQ(kerfer()->getCuts(), before);
+    EXPECT_EQ(previewPixels(atHalf.at(1)), 0);
+    EXPECT_TRUE(setting(HitSlicingUI::kSensitivityKey).isEmpty());
+
+    // Apply: the cuts in place of the points between the markers, one announcement, one step.
+    ui().actionSliceAtHits->trigger();
+    panel = m_window->getHitSlicing();
+    panel->getUi().sliderSensitivity->setValue(70);
+    const Points expected = panel->getPreview();
+    panel->getUi().buttonBox->button(QDialogButtonBox::Apply)->click();
+    EXPECT_EQ(kerfer()->getSlicePoints(), expected);
+    EXPECT_EQ(changed.count(), 1);
+    EXPECT_EQ(m_window->getUndoAction()->text(), "Undo Slice at Hits");
+    m_window->getUndoAction()->trigger();
+    EXPECT_EQ(kerfer()->getCuts(), before);
+
+    // Remembered as applied; anything else stored gives the default.
+    EXPECT_EQ(setting(HitSlicingUI::kSensitivityKey), "70");
+    EXPECT_EQ(HitSlicingUI::storedSensitivity(), 70);
+    for (const char* stored : {"101", "-1", "loud", "50.5"}) {
+        Settings::instance()->setSetting(HitSlicingUI::kSensitivityKey, stored);
+        EXPECT_EQ(HitSlicingUI::storedSensitivity(), 50) << stored;
+    }
+}
+
+TEST_F(KerferUITest, ALoopLoadedOrTheWindowClosedDuringAnAnalysisCancelsIt)
+{
+    loadDrums(3, 60.0);
+    ViewTest::waitForFill(kerfer()->getLoop());
+    ui().actionSliceAtHits->trigger();
+    HitSlicingUI* panel = m_window->getHitSlicing();
+    EXPECT_EQ(panel->getUi().labelStatus->text(), "Analysing the loop...");
+    EXPECT_FALSE(panel->getUi().buttonBox->button(QDialogButtonBox::Apply)->isEnabled());
+
+    // The panel follows to the new loop, and only its analysis counts.
+    const DrumLoops::Loop drums = loadDrums(4);
+    ASSERT_TRUE(analysed());
+    EXPECT_EQ(panel->getPreview(), m_window->getLoopHits()->cutsAt(50));
+    EXPECT_FALSE(panel->getPreview().isEmpty());
+    EXPECT_EQ(panel->getUi().labelStatus->text(),
+              QString("%1 slices between the markers").arg(panel->getPreview().size() + 1));
+    EXPECT_NEAR(m_window->getLoopHits()->getTempo(), drums.bpm, 0.05);
+
+    loadDrums(3, 60.0);
+    ViewTest::waitForFill(kerfer()->getLoop());
+    EXPECT_EQ(m_window->getLoopHits()->getState(), LoopHits::State::Analysing);
+    EXPECT_TRUE(panel->getPreview().isEmpty());
+    EXPECT_EQ(m_window->findChild<QLabel*>("labelTempo")->text(), "");
+    m_window.reset();
 }
 
 TEST_F(KerferUITest, PreferencesShowABufferSizeThePreviewTakes)

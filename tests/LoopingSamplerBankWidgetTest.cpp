@@ -39,7 +39,6 @@ protected:
         m_widget = std::make_unique<LoopingSamplerBankWidget>(nullptr, &m_bank);
         m_widget->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_widget.get()));
-        keepGlDriverLoaded();
         LogCapture::clear();
     }
     // Which rows are shown selected, as flags and as painted.

@@ -57,6 +57,14 @@ TEST_F(SampleRendererTest, ConversionsAtKnownSizesAndViews)
     view->setViewStart(1000, true);
     view->setViewEnd(1100, true); // narrower than 101 samples: refused
     EXPECT_EQ(view->getViewEnd(), kLength);
+
+    // Seconds are the slice's own: at 48 kHz the same samples last less.
+    const QString fast = m_dir + "/48k.wav";
+    ASSERT_TRUE(TestAudio::writeFile(fast, kFrames, 2, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16,
+                                     TestAudio::ramp));
+    view = showSlice(fast);
+    EXPECT_FLOAT_EQ(view->secondsAt(QPoint(400, 0)), 3.675f);
+    EXPECT_NEAR(view->xOfSeconds(3.675f), 400.0, 0.01);
 }
 
 TEST_F(SampleRendererTest, EmptySliceAndTinySliceAreSafe)

@@ -90,7 +90,6 @@ protected:
         TestPad* pad = m_pads.back().get();
         pad->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(pad));
-        keepGlDriverLoaded();
         return pad;
     }
     // A pad that holds a filled sample, loaded the way the UI loads.

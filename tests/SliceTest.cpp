@@ -238,6 +238,8 @@ TEST_F(SliceTest, OtherSampleRatesPlayAtTheirTruePitchAndSpeed)
         const std::vector<float> out = playOnce(*slice);
         EXPECT_NEAR(out.size() / 2.0, 44100, 44100 * 0.03) << rate;
         EXPECT_NEAR(frequency(out, 4096, 40000), 441.0, 441.0 * 0.01) << rate;
+        slice->stretchToBeats(4, 120); // one second to two, whatever the file's rate
+        EXPECT_NEAR(slice->getTimeStretchRatio(), 2.0, 1e-6) << rate;
         // Stopped from outside mid-pass, the tail comes out and then ends.
         slice->setTimeStretchRatio(1.5, 120);
         slice->play(true, 0.0, 1.0);

@@ -78,6 +78,19 @@ TEST_F(TransportBarTest, RulerLabelsRoundTimesThatFitTheWidth)
             << tick.label.toStdString();
     EXPECT_EQ(TimeRuler::label(1.5, 0.5), "1.5s");
     EXPECT_EQ(TimeRuler::label(0.00025, 0.00005), "0.25ms");
+
+    // Time is the loop's own: at 48 kHz, "1s" stands at frame 48000.
+    const QString path = m_dir + "/48k.wav";
+    ASSERT_TRUE(TestAudio::writeFile(path, 96000, 2, 48000, SF_FORMAT_WAV | SF_FORMAT_PCM_16));
+    loadLoop(&m_kerfer, path);
+    m_view->setSlice(m_kerfer.getLoop());
+    bool found = false;
+    for (const TimeRuler::Tick& tick : m_bar->rulerTicks())
+        if (tick.label == "1s" || tick.label == "1.0s") {
+            EXPECT_NEAR(tick.x, m_view->xOfSample(96000), 0.5);
+            found = true;
+        }
+    EXPECT_TRUE(found);
 }
 
 TEST_F(TransportBarTest, UpperHalfPlaysLowerHalfLoopsTheHoveredSlice)

@@ -21,8 +21,6 @@
 #include <sndfile.h>
 
 #include <cmath>
-#include <dlfcn.h>
-#include <link.h>
 
 namespace ViewTest {
 
@@ -71,30 +69,12 @@ inline void loadLoop(Kerfer* kerfer, const QString& path)
     waitForFill(kerfer->getLoop());
 }
 
-// The Mesa driver is unloaded when the display closes, before the leak check at
-// exit, and its unfreed blocks then escape the suppression: one more reference.
-inline void keepGlDriverLoaded()
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) {
-            if (QString::fromLocal8Bit(info->dlpi_name).endsWith("_dri.so"))
-                dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD);
-            return 0;
-        },
-        nullptr);
-}
-
 inline void showAt(QWidget* widget, int width = kWidth, int height = kHeight)
 {
     widget->resize(width, height);
     widget->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(widget));
     ASSERT_EQ(widget->width(), width);
-    keepGlDriverLoaded();
 }
 
 // buttons: the buttons held after the event (none after a release).
