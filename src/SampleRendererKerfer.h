@@ -10,6 +10,7 @@ class Kerfer;
 class KerferHistory;
 class QAction;
 class QMenu;
+class SliceDragOut;
 
 // The large waveform view of the loop being sliced: slice points, the start
 // and end markers, auditioning by clicking, dragging points and markers, a
@@ -25,11 +26,6 @@ public:
     static constexpr long kMarkerGap = 512;
     // Settings key of the folder the last slice was saved to.
     static const char* const kSaveSliceDirectoryKey;
-    // The save dialogs' filters, and the name completed with the suffix that
-    // makes the export write the chosen container.
-    static QString wavFilter();
-    static QString aiffFilter();
-    static QString withAudioSuffix(const QString& fileName, const QString& selectedFilter);
 
     SampleRendererKerfer(QWidget* parent, Kerfer* kerfer);
     ~SampleRendererKerfer() override;
@@ -41,6 +37,8 @@ public:
     void setHistory(KerferHistory* history) { m_pHistory = history; }
     // Points added or dropped here go to the nearest zero crossing.
     void setSnapToZeroCrossings(bool on) { m_snap = on; }
+    // A press with Ctrl held takes the slice, to drag it out of the window.
+    SliceDragOut* getSliceDrag() const { return m_pSliceDrag; }
 
 public slots:
     // Saves the slice under the last right-click, asking for the file name.
@@ -107,6 +105,7 @@ protected:
     QPixmap m_dragHerePixmap;
     KerferHistory* m_pHistory = nullptr;
     bool m_snap = false;
+    SliceDragOut* m_pSliceDrag = nullptr;
 
 private:
     // Where a point put at sample by hand goes.
