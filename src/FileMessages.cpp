@@ -62,6 +62,25 @@ QString FileMessages::replaceQuestion(const QStringList& existing, const QString
         .arg(listed.join(QStringLiteral(", ")), native(folder));
 }
 
+QString FileMessages::filesNotSaved(const QList<AudioExporter::Failure>& failed)
+{
+    if (failed.isEmpty())
+        return QString();
+    const AudioExporter::Failure& first = failed.first();
+    if (failed.size() == 1)
+        return notSaved(first.fileName, first.reason);
+    return tr("%1 files were not saved, among them %2: %3.")
+        .arg(failed.size())
+        .arg(native(first.fileName), first.reason);
+}
+
+QString FileMessages::slicesSentToPads(int count)
+{
+    if (count == 1)
+        return tr("Slice 1 sent to pad 1.");
+    return tr("Slices 1 to %1 sent to pads 1 to %1.").arg(count);
+}
+
 QString FileMessages::templateApplied(const QString& fileName, int points)
 {
     const QString name = QFileInfo(fileName).fileName();

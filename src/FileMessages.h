@@ -1,6 +1,9 @@
 #pragma once
 
+#include "AudioExporter.h"
+
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +28,12 @@ public:
     static QString noSlicesToSave();
     // Numbered files (names) that exist in folder and an export would replace.
     static QString replaceQuestion(const QStringList& existing, const QString& folder);
+
+    // What an export could not write: the file and the reason, or for several
+    // how many and the first reason.
+    static QString filesNotSaved(const QList<AudioExporter::Failure>& failed);
+    // Slices 1 to count went to pads 1 to count.
+    static QString slicesSentToPads(int count);
 
     static QString templateApplied(const QString& fileName, int points);
     static QString templateNotApplied(const QString& fileName, const QString& reason);

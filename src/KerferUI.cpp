@@ -8,6 +8,7 @@
 #include "HitSlicingUI.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
+#include "KitExporter.h"
 #include "LoopHits.h"
 #include "LoopingSamplerBankWidget.h"
 #include "PadNames.h"
@@ -20,7 +21,10 @@
 #include "SamplerPadWidget.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceDragOut.h"
 #include "SliceEngine.h"
+#include "SliceFileFilters.h"
+#include "SliceFileFormat.h"
 #include "SliceNaming.h"
 #include "TransportBar.h"
 #include "ZeroCrossingSnap.h"
@@ -85,12 +89,6 @@ void setSetting(const char* key, const QString& value)
     Settings::instance()->setSetting(QString::fromLatin1(key), value);
 }
 
-QString exportSuffix(const QString& loopFile)
-{
-    const QString suffix = QFileInfo(loopFile).suffix().toLower();
-    return (suffix == "aif" || suffix == "aiff") ? QStringLiteral("aif") : QStringLiteral("wav");
-}
-
 QString platformFileDialog(KerferUI* window, KerferUI::FileDialog kind, const QString& caption,
                            const QString& directory, const QString& filter, QString* selectedFilter)
 {
@@ -151,6 +149,7 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
     connect(this, SIGNAL(exportSuccessful(QString, QString)), this,
             SLOT(slotStatusBarSavedMessage(QString, QString)));
 
+    createHandoffActions();
     setLoopActionsEnabled(false);
 
     m_pKerferRenderer = new SampleRendererKerfer(this, m_pKerfer);
@@ -183,6 +182,11 @@ KerferUI::KerferUI() : QMainWindow(), m_pStackedWidget(new QStackedWidget)
             [this](const QString& fileName, const QString& reason) {
                 showFailure(tr("Save Slice"), FileMessages::notSaved(fileName, reason));
             });
+    for (SliceDragOut* drag : {m_pKerferRenderer->getSliceDrag(), m_pTransportBar->getSliceDrag()})
+        connect(drag, &SliceDragOut::sliceNotSaved, this,
+                [this](const QString& fileName, const QString& reason) {
+                    showFailure(tr("Drag Slice"), FileMessages::notSaved(fileName, reason));
+                });
     m_pKerferRenderer->setEnabled(false);
     m_pZoombar->setEnabled(false);
 
@@ -354,8 +358,8 @@ void KerferUI::slotExportLoop()
     const QString loopFile = m_pKerfer->getLoop()->getFilename();
     const QString suggested =
         QFileInfo(loopFile).dir().filePath(SliceNaming::stem(loopFile) + "_loop.wav");
-    QString fileName = askFileName(FileDialog::Save, tr("Export Loop"), suggested,
-                                   SampleRendererKerfer::wavFilter());
+    QString fileName =
+        askFileName(FileDialog::Save, tr("Export Loop"), suggested, SliceFileFilters::wav());
     if (fileName.isEmpty())
         return;
     if (QFileInfo(fileName).suffix().toLower() != "wav")
@@ -568,27 +572,20 @@ void KerferUI::slotExportSlicesToDisk()
     if (!hasLoop())
         return;
     const QString loopFile = m_pKerfer->getLoop()->getFilename();
-    QString directory = Settings::instance()->getSetting(
-        QString::fromLatin1(SampleRendererKerfer::kSaveSliceDirectoryKey));
-    if (directory.isEmpty())
-        directory = QFileInfo(loopFile).absolutePath();
     // The chosen name is not written itself: the numbered files beside it
     // are, and the name proposed is one for which none of them exists yet.
     m_pEngine->updateExportList();
-    const QString suggested =
-        SliceNaming::unused(directory, SliceNaming::stem(loopFile), exportSuffix(loopFile),
-                            m_pEngine->getExportList().size());
-    QString selectedFilter;
-    const QString fileName =
-        askFileName(FileDialog::SaveNumbered, tr("Save Slices"), suggested,
-                    SampleRendererKerfer::wavFilter() + ";;" + SampleRendererKerfer::aiffFilter(),
-                    &selectedFilter);
+    const QString suggested = SliceNaming::unused(exportDirectory(), SliceNaming::stem(loopFile),
+                                                  SliceFileFilters::proposedSuffix(loopFile),
+                                                  m_pEngine->getExportList().size());
+    const ExportFormat preferred = SliceFileFormat::fromSettings();
+    QString selectedFilter = SliceFileFilters::of(SliceFileFormat::forFileName(suggested));
+    const QString fileName = askFileName(FileDialog::SaveNumbered, tr("Save Slices"), suggested,
+                                         SliceFileFilters::all(), &selectedFilter);
     if (fileName.isEmpty())
         return;
-    const QString baseFilePath = SampleRendererKerfer::withAudioSuffix(fileName, selectedFilter);
-    Settings::instance()->setSetting(
-        QString::fromLatin1(SampleRendererKerfer::kSaveSliceDirectoryKey),
-        QFileInfo(baseFilePath).absolutePath());
+    const QString baseFilePath = SliceFileFilters::withSuffix(fileName, selectedFilter, preferred);
+    rememberExportDirectory(baseFilePath);
     slotExportSlicesWithPrefix(baseFilePath);
 }
 
@@ -621,8 +618,8 @@ void KerferUI::slotExportSlicesQuick()
             kSavedMessageTimeoutMs * 2);
         return;
     }
-    exportSlicesTo(
-        QDir(folder).filePath(SliceNaming::stem(loopFile) + "." + exportSuffix(loopFile)));
+    exportSlicesTo(QDir(folder).filePath(SliceNaming::stem(loopFile) + "." +
+                                         SliceFileFilters::proposedSuffix(loopFile)));
 }
 
 void KerferUI::slotExportSlicesToSampler() {}
@@ -709,7 +706,8 @@ void KerferUI::dragEnterEvent(QDragEnterEvent* event)
 {
     const QMimeData* mime = event->mimeData();
     qDebug() << "Drag enter event" << mime->hasUrls();
-    if (mime->hasUrls() && mime->urls().size() == 1)
+    // A slice dragged out and back is refused rather than opened as the loop.
+    if (mime->hasUrls() && mime->urls().size() == 1 && !SliceDragOut::isOwnSlice(mime))
         event->acceptProposedAction();
     else
         event->ignore();
@@ -718,7 +716,7 @@ void KerferUI::dragEnterEvent(QDragEnterEvent* event)
 void KerferUI::dropEvent(QDropEvent* event)
 {
     const QMimeData* mime = event->mimeData();
-    if (!mime->hasUrls() || mime->urls().size() != 1) {
+    if (!mime->hasUrls() || mime->urls().size() != 1 || SliceDragOut::isOwnSlice(mime)) {
         event->ignore();
         return;
     }
@@ -740,6 +738,9 @@ void KerferUI::setLoopActionsEnabled(bool enabled)
     m_ui.toolBar->setEnabled(enabled);
     m_ui.actionAdvancedSlicing->setEnabled(enabled);
     m_ui.actionSliceAtHits->setEnabled(enabled);
+    for (QAction* action : {m_pActionExportKit, m_pActionExportGroove, m_pActionExportMarkedLoop,
+                            m_pActionSlicesToPads})
+        action->setEnabled(enabled);
 }
 
 void KerferUI::showSlice(QSharedPointer<Slice> slice)
@@ -757,7 +758,8 @@ void KerferUI::repaintViews()
 void KerferUI::exportSlicesTo(const QString& baseFilePath)
 {
     QList<AudioExporter::Failure> failed;
-    const QStringList written = m_pEngine->exportSlices(baseFilePath, &failed);
+    const QStringList written =
+        m_pEngine->exportSlices(baseFilePath, SliceFileFormat::forFileName(baseFilePath), &failed);
     for (const QString& file : written) {
         const QFileInfo info(file);
         emit exportSuccessful(info.absolutePath(), info.fileName());
@@ -1006,7 +1008,10 @@ void KerferUI::createEditingActions()
     // Never widens the window: a long readout is cut instead.
     m_pReadoutLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_pReadoutLabel->setMinimumWidth(0);
-    statusBar()->addPermanentWidget(m_pReadoutLabel, 1);
+    // Not a permanent widget: beside one that takes all the room, a message
+    // (what an export wrote) would have none; it takes the readout's place
+    // while it shows instead.
+    statusBar()->addWidget(m_pReadoutLabel, 1);
     connect(m_pReadout, &PositionReadout::textChanged, m_pReadoutLabel, &QLabel::setText);
     connect(m_pKerferRenderer, &SampleRendererKerfer::pointerMoved, m_pReadout,
             &PositionReadout::setPointer);
@@ -1055,4 +1060,139 @@ bool KerferUI::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void KerferUI::createHandoffActions()
+{
+    QMenu* exportMenu = new QMenu(tr("Export"), m_ui.menuFile);
+    exportMenu->setObjectName("menuExport");
+    // Right after "Export Loop...", which stays where it was.
+    const QList<QAction*> items = m_ui.menuFile->actions();
+    m_ui.menuFile->insertMenu(items.value(items.indexOf(m_ui.actionExportLoop) + 1), exportMenu);
+    const auto add = [this](QMenu* menu, const QString& text, const char* name,
+                            void (KerferUI::*slot)()) {
+        QAction* action = menu->addAction(text);
+        action->setObjectName(QLatin1String(name));
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    m_pActionExportKit = add(exportMenu, tr("SFZ Kit..."), "actionExportKit", &KerferUI::exportKit);
+    m_pActionExportGroove =
+        add(exportMenu, tr("MIDI Groove..."), "actionExportGroove", &KerferUI::exportGroove);
+    m_pActionExportMarkedLoop = add(exportMenu, tr("Loop with Markers..."),
+                                    "actionExportMarkedLoop", &KerferUI::exportMarkedLoop);
+    m_ui.menuSlice->addSeparator();
+    m_pActionSlicesToPads =
+        add(m_ui.menuSlice, tr("Slices to Pads"), "actionSlicesToPads", &KerferUI::slicesToPads);
+}
+
+QString KerferUI::exportDirectory() const
+{
+    const QString directory = setting(SampleRendererKerfer::kSaveSliceDirectoryKey);
+    if (!directory.isEmpty() && QDir(directory).exists())
+        return directory;
+    return QFileInfo(m_pKerfer->getLoop()->getFilename()).absolutePath();
+}
+
+void KerferUI::rememberExportDirectory(const QString& fileName)
+{
+    setSetting(SampleRendererKerfer::kSaveSliceDirectoryKey, QFileInfo(fileName).absolutePath());
+}
+
+QString KerferUI::askExportName(FileDialog kind, const QString& caption, const QString& suggested,
+                                const QString& filter)
+{
+    QString fileName = askFileName(kind, caption, suggested, filter);
+    if (fileName.isEmpty())
+        return fileName;
+    const QString suffix = QFileInfo(suggested).suffix();
+    if (QFileInfo(fileName).suffix().compare(suffix, Qt::CaseInsensitive) != 0)
+        fileName += QLatin1Char('.') + suffix;
+    rememberExportDirectory(fileName);
+    return fileName;
+}
+
+bool KerferUI::mayReplace(const QString& title, const QStringList& files)
+{
+    QStringList existing;
+    for (const QString& file : files)
+        if (QFileInfo::exists(file))
+            existing.append(QFileInfo(file).fileName());
+    return existing.isEmpty() ||
+           QMessageBox::question(
+               this, title,
+               FileMessages::replaceQuestion(existing, QFileInfo(files.first()).absolutePath()),
+               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
+void KerferUI::showReport(const QString& title, const ExportReport& report)
+{
+    statusBar()->showMessage(report.text(), kReportTimeoutMs);
+    if (!report.failed.isEmpty())
+        showFailure(title, FileMessages::filesNotSaved(report.failed));
+}
+
+KitExporter KerferUI::kitExporter() const
+{
+    return KitExporter(LoopSlices(m_pKerfer), SliceFileFormat::fromSettings(), m_pReadout->tempo());
+}
+
+void KerferUI::exportKit()
+{
+    if (!hasLoop())
+        return;
+    const QString title = tr("SFZ Kit");
+    const QString fileName =
+        askExportName(FileDialog::SaveNumbered, title,
+                      SliceNaming::kit(exportDirectory(), m_pKerfer->getLoop()->getFilename()),
+                      tr("SFZ instruments (*.sfz)"));
+    if (fileName.isEmpty())
+        return;
+    // Played into the kit, the groove gives the loop back: worth having
+    // beside it as soon as there is a rhythm, that is more than one slice.
+    const int slices = LoopSlices(m_pKerfer).count();
+    const bool withGroove = slices > 1;
+    if (mayReplace(title, KitExporter::kitFiles(fileName, slices, SliceFileFormat::fromSettings(),
+                                                withGroove)))
+        showReport(title, kitExporter().writeKit(fileName, withGroove));
+}
+
+void KerferUI::exportGroove()
+{
+    if (!hasLoop())
+        return;
+    const QString fileName =
+        askExportName(FileDialog::Save, tr("MIDI Groove"),
+                      SliceNaming::groove(exportDirectory(), m_pKerfer->getLoop()->getFilename()),
+                      tr("MIDI files (*.mid)"));
+    if (!fileName.isEmpty())
+        showReport(tr("MIDI Groove"), kitExporter().writeGroove(fileName));
+}
+
+void KerferUI::exportMarkedLoop()
+{
+    if (!hasLoop())
+        return;
+    const QString fileName = askExportName(
+        FileDialog::Save, tr("Loop with Markers"),
+        SliceNaming::markedLoop(exportDirectory(), m_pKerfer->getLoop()->getFilename()),
+        SliceFileFilters::wav());
+    if (!fileName.isEmpty())
+        showReport(tr("Loop with Markers"), kitExporter().writeLoopWithMarkers(fileName));
+}
+
+void KerferUI::slicesToPads()
+{
+    if (!hasLoop())
+        return;
+    QList<AudioExporter::Failure> failed;
+    const int sent = m_pEngine->slicesToPads(SliceFileFormat::fromSettings(), &failed);
+    refreshPadWidgets();
+    if (sent > 0) {
+        statusBar()->showMessage(FileMessages::slicesSentToPads(sent), kReportTimeoutMs);
+        m_pPadsDock->show();
+        m_pPadsDock->raise();
+    }
+    if (!failed.isEmpty())
+        showFailure(tr("Slices to Pads"), FileMessages::filesNotSaved(failed));
 }

@@ -9,9 +9,11 @@
 
 #include <functional>
 
+class ExportReport;
 class HitSlicingUI;
 class Kerfer;
 class KerferHistory;
+class KitExporter;
 class LoopHits;
 class PositionReadout;
 class ProjectChanges;
@@ -196,6 +198,27 @@ private:
     void previewLibraryFile(const QString& filePath);
     void loadSliceIntoPad(int padIndex, const QString& fileName);
 
+    // File > Export's kit, groove and marked loop, and Slice > Slices to Pads:
+    // each writes in the slice file format and says in the status bar what
+    // it wrote, and in a message what it could not.
+    void createHandoffActions();
+    void exportKit();
+    void exportGroove();
+    void exportMarkedLoop();
+    void slicesToPads();
+    // The exports' dialogs start where slices were last saved (else beside
+    // the loop), and the folder of what is written becomes that place.
+    QString exportDirectory() const;
+    void rememberExportDirectory(const QString& fileName);
+    // Asks for a name, given the suggestion's suffix when it lacks it.
+    QString askExportName(FileDialog kind, const QString& caption, const QString& suggested,
+                          const QString& filter);
+    // True when none of the files exists or the user lets them be replaced.
+    bool mayReplace(const QString& title, const QStringList& files);
+    void showReport(const QString& title, const ExportReport& report);
+    // The loop's slices as they stand, at the tempo the window shows.
+    KitExporter kitExporter() const;
+
     Ui_TamberloMainWindow m_ui;
     QStackedWidget* m_pStackedWidget = nullptr;
     SliceEngine* m_pEngine = nullptr;
@@ -223,6 +246,10 @@ private:
     QDirModel* m_pDirModel = nullptr;
     SampleLibraryBrowser* m_pLibraryBrowser = nullptr;
     QAction* m_pActionChooseLibraryFolder = nullptr;
+    QAction* m_pActionExportKit = nullptr;
+    QAction* m_pActionExportGroove = nullptr;
+    QAction* m_pActionExportMarkedLoop = nullptr;
+    QAction* m_pActionSlicesToPads = nullptr;
     bool m_layoutRemembered = false;
     FileDialogFunction m_fileDialogFunction;
     std::function<void()> m_exitFunction;

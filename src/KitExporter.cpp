@@ -70,13 +70,8 @@ ExportReport KitExporter::writeKit(const QString& sfzPath, bool withGroove) cons
     if (!canWrite(sfzPath, &report))
         return report;
     const QDir dir = sfz.absoluteDir();
-    const QString stem = stemOf(sfz);
-    QStringList names;
-    for (int i = 0; i < m_slices.count(); ++i)
-        names.append(dir.filePath(QStringLiteral("%1_%2.%3")
-                                      .arg(stem)
-                                      .arg(i + 1)
-                                      .arg(SliceFileFormat::suffix(m_format))));
+    const QStringList files = kitFiles(sfzPath, m_slices.count(), m_format, withGroove);
+    const QStringList names = files.mid(0, m_slices.count());
     report.slices = m_slices.loop()->saveRanges(m_slices.bounds(), names, m_format, &report.failed);
     if (report.slices.isEmpty())
         return report;
@@ -99,8 +94,24 @@ ExportReport KitExporter::writeKit(const QString& sfzPath, bool withGroove) cons
         QStringLiteral("Slices: %1, from key 36 (C1) up").arg(m_slices.count())};
     writeText(sfzPath, SfzKit::text(header, regions), &report);
     if (withGroove)
-        writeGrooveInto(dir.filePath(stem + QStringLiteral(".mid")), &report);
+        writeGrooveInto(files.last(), &report);
     return report;
+}
+
+QStringList KitExporter::kitFiles(const QString& sfzPath, int sliceCount,
+                                  const ExportFormat& format, bool withGroove)
+{
+    const QFileInfo sfz(sfzPath);
+    const QDir dir = sfz.absoluteDir();
+    const QString stem = stemOf(sfz);
+    const QString suffix = SliceFileFormat::suffix(SliceFileFormat::writable(format));
+    QStringList files;
+    for (int i = 0; i < sliceCount; ++i)
+        files.append(dir.filePath(QStringLiteral("%1_%2.%3").arg(stem).arg(i + 1).arg(suffix)));
+    files.append(sfz.absoluteFilePath());
+    if (withGroove)
+        files.append(dir.filePath(stem + QStringLiteral(".mid")));
+    return files;
 }
 
 ExportReport KitExporter::writeGroove(const QString& midiPath) const

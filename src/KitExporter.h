@@ -23,6 +23,10 @@ public:
     // Save Slices gives) on keys 36 up; with the groove also <name>.mid.
     // Slices past key 127 are written but have no key.
     ExportReport writeKit(const QString& sfzPath, bool withGroove) const;
+    // Every file writeKit writes for that many slices, to ask before any is
+    // replaced: the slices in order, the .sfz, then the groove when asked for.
+    static QStringList kitFiles(const QString& sfzPath, int sliceCount, const ExportFormat& format,
+                                bool withGroove);
     // The MIDI file alone: one note per slice on the kit's keys.
     ExportReport writeGroove(const QString& midiPath) const;
     // The loop between the markers as a WAV file in the format's sample

@@ -33,6 +33,12 @@ LoopSlices::LoopSlices(Kerfer* kerfer) : m_pLoop(kerfer->getLoop())
         m_bounds.append(std::min(evenDown(kerfer->getEndMarker()), evenDown(m_pLoop->getLength())));
 }
 
+LoopSlices::LoopSlices(const QSharedPointer<Slice>& loop, const QList<quint32>& bounds,
+                       const QString& name)
+    : m_pLoop(loop), m_bounds(bounds), m_name(name)
+{
+}
+
 int LoopSlices::sampleRate() const
 {
     return m_pLoop ? m_pLoop->getSampleRate() : 0;
@@ -40,6 +46,8 @@ int LoopSlices::sampleRate() const
 
 QString LoopSlices::loopName() const
 {
+    if (!m_name.isEmpty())
+        return m_name;
     const QString name = m_pLoop ? QFileInfo(m_pLoop->getFilename()).completeBaseName() : QString();
     return name.isEmpty() ? QStringLiteral("loop") : name;
 }

@@ -17,6 +17,10 @@ class LoopSlices
 {
 public:
     explicit LoopSlices(Kerfer* kerfer);
+    // Audio held without a Kerfer (the command line): the loop, its ascending
+    // even bounds, and the name the loop goes by in what is written.
+    LoopSlices(const QSharedPointer<Slice>& loop, const QList<quint32>& bounds,
+               const QString& name);
 
     // No loop, or no audio between the markers.
     bool isEmpty() const { return m_bounds.size() < 2; }
@@ -39,4 +43,5 @@ public:
 private:
     QSharedPointer<Slice> m_pLoop;
     QList<quint32> m_bounds;
+    QString m_name;
 };

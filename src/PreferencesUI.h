@@ -6,9 +6,9 @@
 
 class SliceEngine;
 
-// The audio output device and its buffer size. OK stores both and re-opens
-// the audio and MIDI devices with them (also when nothing changed); Cancel
-// stores nothing.
+// The audio output device and its buffer size, and the format slice files
+// are written in. OK stores them and re-opens the audio and MIDI devices
+// (also when nothing changed); Cancel stores nothing.
 class PreferencesUI : public QDialog
 {
     Q_OBJECT
@@ -27,6 +27,9 @@ public slots:
     void slotReject();
 
 private:
+    // FLAC holds no floating point: its choice takes 32-bit float off the list.
+    void offerSampleFormats();
+
     Ui_DialogPreferences10 m_ui;
     SliceEngine* m_pEngine;
 };

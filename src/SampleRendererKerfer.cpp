@@ -8,6 +8,8 @@
 #include "PadNames.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceDragOut.h"
+#include "SliceFileFilters.h"
 #include "SliceFileFormat.h"
 #include "UserSliceFiles.h"
 #include "ZeroCrossingSnap.h"
@@ -42,32 +44,6 @@ int truncX(double x)
 
 } // namespace
 
-QString SampleRendererKerfer::wavFilter()
-{
-    return tr("WAV files (*.wav)");
-}
-
-QString SampleRendererKerfer::aiffFilter()
-{
-    return tr("AIFF files (*.aif *.aiff)");
-}
-
-// Export writes AIFF only for names ending in a lower-case ".aif" or ".aiff"
-// and WAV for everything else, so the name decides the container: a name
-// without an audio suffix gets the one of the chosen filter, and an upper-case
-// AIFF suffix is lowered so that the file really is what its name says.
-QString SampleRendererKerfer::withAudioSuffix(const QString& fileName,
-                                              const QString& selectedFilter)
-{
-    const QString suffix = QFileInfo(fileName).suffix();
-    const QString lower = suffix.toLower();
-    if (lower == "wav")
-        return fileName;
-    if (lower == "aif" || lower == "aiff")
-        return fileName.left(fileName.size() - suffix.size()) + lower;
-    return fileName + (selectedFilter == aiffFilter() ? ".aif" : ".wav");
-}
-
 SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
     : SampleRenderer(parent, kerfer ? kerfer->getLoop() : QSharedPointer<Slice>()),
       m_pKerfer(kerfer)
@@ -93,6 +69,7 @@ SampleRendererKerfer::SampleRendererKerfer(QWidget* parent, Kerfer* kerfer)
         connect(action, &QAction::triggered, this, [this, pad] { slotSendSliceToPad(pad); });
     }
     setBackgroundRole(QPalette::Base);
+    m_pSliceDrag = new SliceDragOut(kerfer, this);
 }
 
 SampleRendererKerfer::~SampleRendererKerfer()
@@ -281,14 +258,17 @@ void SampleRendererKerfer::mousePressEvent(QMouseEvent* event)
     const int dE = std::abs(markerX(m_pKerfer->getEndMarker()) - pos.x());
 
     if (event->button() == Qt::LeftButton) {
+        // With Ctrl the press takes the slice itself, to drag it out of the
+        // window, and grabs no point or marker.
+        const bool grab = !event->modifiers().testFlag(Qt::ControlModifier);
         // A slice point wins over a marker, the start marker over the end marker.
-        if (m_nearbyPoint != 0) {
+        if (grab && m_nearbyPoint != 0) {
             m_draggedPoint = m_nearbyPoint;
             m_pressPos = pos;
-        } else if (dS <= kHitTolerance) {
+        } else if (grab && dS <= kHitTolerance) {
             m_draggingStart = true;
             m_pressPos = pos;
-        } else if (dE <= kHitTolerance) {
+        } else if (grab && dE <= kHitTolerance) {
             m_draggingEnd = true;
             m_pressPos = pos;
         } else if (m_pressSliceStart < sliceLength()) {
@@ -296,6 +276,8 @@ void SampleRendererKerfer::mousePressEvent(QMouseEvent* event)
             m_pKerfer->playSlice(m_pressSliceStart);
             emit sliceSelected(m_pressSliceStart);
         }
+        if (!grab)
+            m_pSliceDrag->arm(pos, m_pressSliceStart);
     } else if (event->button() == Qt::RightButton) {
         m_pActionDeleteSlicePoint->setEnabled(m_nearbyPoint != 0);
         m_pActionSliceHere->setEnabled(m_nearbyPoint == 0);
@@ -315,6 +297,8 @@ void SampleRendererKerfer::mouseMoveEvent(QMouseEvent* event)
         return;
     const int mouseX = event->pos().x();
     emit pointerMoved(sampleAt(event->pos()));
+    if (m_pSliceDrag->follow(event->pos(), event->buttons()))
+        return;
     const double pressX = m_pressPos.x();
     const double span = double(m_viewEnd - m_viewStart);
     // x of a position that may lie before sample 0 (marker minus the gap).
@@ -357,6 +341,7 @@ void SampleRendererKerfer::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || !m_pKerfer)
         return;
+    m_pSliceDrag->disarm();
     if (hasDrawableView()) {
         const int releaseX = event->pos().x();
         // Unsigned difference read as signed 32 bits: a drag to the left is negative.
@@ -479,7 +464,7 @@ QString SampleRendererKerfer::askSliceFileName(const QString& suggestedPath,
                                                QString* selectedFilter)
 {
     return QFileDialog::getSaveFileName(this, tr("Save Slice"), suggestedPath,
-                                        wavFilter() + ";;" + aiffFilter(), selectedFilter);
+                                        SliceFileFilters::all(), selectedFilter);
 }
 
 bool SampleRendererKerfer::hasContextSlice() const
@@ -523,17 +508,20 @@ void SampleRendererKerfer::slotSaveSelectedSlice()
     QString directory = Settings::instance()->getSetting(kSaveSliceDirectoryKey);
     if (directory.isEmpty() || !QDir(directory).exists())
         directory = loopFile.absolutePath();
+    const ExportFormat preferred = SliceFileFormat::fromSettings();
     const QString suggested =
-        QDir(directory).filePath(QString("%1_%2.wav").arg(loopFile.completeBaseName()).arg(number));
-
-    QString filter = wavFilter();
+        QDir(directory).filePath(QString("%1_%2.%3")
+                                     .arg(loopFile.completeBaseName())
+                                     .arg(number)
+                                     .arg(SliceFileFormat::suffix(preferred)));
+    QString filter = SliceFileFilters::of(preferred);
     QString fileName = askSliceFileName(suggested, &filter);
     if (fileName.isEmpty())
         return;
-    fileName = withAudioSuffix(fileName, filter);
+    fileName = SliceFileFilters::withSuffix(fileName, filter, preferred);
 
     QString reason;
-    if (!m_pKerfer->saveSlice(start, fileName, &reason)) {
+    if (!m_pKerfer->saveSlice(start, fileName, SliceFileFormat::forFileName(fileName), &reason)) {
         qDebug() << "Slice not saved to" << fileName;
         emit sliceNotSaved(fileName, reason);
         return;

@@ -10,6 +10,7 @@ class Kerfer;
 class KerferHistory;
 class QAction;
 class QMenu;
+class SliceDragOut;
 
 // The large waveform view of the loop being sliced: slice points, the start
 // and end markers, auditioning by clicking, dragging points and markers, a
@@ -27,11 +28,6 @@ public:
     static const QColor kPreviewColour;
     // Settings key of the folder the last slice was saved to.
     static const char* const kSaveSliceDirectoryKey;
-    // The save dialogs' filters, and the name completed with the suffix that
-    // makes the export write the chosen container.
-    static QString wavFilter();
-    static QString aiffFilter();
-    static QString withAudioSuffix(const QString& fileName, const QString& selectedFilter);
 
     SampleRendererKerfer(QWidget* parent, Kerfer* kerfer);
     ~SampleRendererKerfer() override;
@@ -43,6 +39,8 @@ public:
     void setHistory(KerferHistory* history) { m_pHistory = history; }
     // Points added or dropped here go to the nearest zero crossing.
     void setSnapToZeroCrossings(bool on) { m_snap = on; }
+    // A press with Ctrl held takes the slice, to drag it out of the window.
+    SliceDragOut* getSliceDrag() const { return m_pSliceDrag; }
 
 public slots:
     // Saves the slice under the last right-click, asking for the file name.
@@ -115,6 +113,7 @@ protected:
     bool m_snap = false;
     bool m_previewing = false;
     QList<unsigned long> m_previewPoints;
+    SliceDragOut* m_pSliceDrag = nullptr;
 
 private:
     // Where a point put at sample by hand goes.

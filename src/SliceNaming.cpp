@@ -49,3 +49,18 @@ QString SliceNaming::unused(const QString& folder, const QString& stem, const QS
     }
     return candidate;
 }
+
+QString SliceNaming::kit(const QString& folder, const QString& loopFile)
+{
+    return QDir(folder).filePath(stem(loopFile) + QStringLiteral(".sfz"));
+}
+
+QString SliceNaming::groove(const QString& folder, const QString& loopFile)
+{
+    return QDir(folder).filePath(stem(loopFile) + QStringLiteral(".mid"));
+}
+
+QString SliceNaming::markedLoop(const QString& folder, const QString& loopFile)
+{
+    return QDir(folder).filePath(stem(loopFile) + QStringLiteral("_markers.wav"));
+}

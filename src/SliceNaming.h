@@ -23,4 +23,11 @@ public:
     // can propose a base whose files are all new.
     static QString unused(const QString& folder, const QString& stem, const QString& suffix,
                           int count);
+
+    // What the loop's kit, groove and marked loop are called in folder:
+    // "<stem>.sfz" (its slices numbered beside it as above), "<stem>.mid" and
+    // "<stem>_markers.wav".
+    static QString kit(const QString& folder, const QString& loopFile);
+    static QString groove(const QString& folder, const QString& loopFile);
+    static QString markedLoop(const QString& folder, const QString& loopFile);
 };

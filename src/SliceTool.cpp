@@ -2,10 +2,15 @@
 
 #include "AudioFileAudioDecoder.h"
 #include "HitAnalysis.h"
+#include "KitExporter.h"
+#include "LoopSlices.h"
+#include "RateConverter.h"
 #include "Slice.h"
+#include "SliceFileFormat.h"
 #include "SliceNaming.h"
 #include "SliceTemplate.h"
 #include "TempoEstimator.h"
+#include "WavCueReader.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,9 +29,10 @@ namespace {
 
 // Before the first hit, what lies below this is silence that may be left out.
 const float kSilence = 0.001f; // -60 dB
-// A fade shorter than this could not bring a slice's edges to rest once the
-// export converts its rate.
+// A fade shorter than this clicks itself.
 const long kMinFadeFrames = 16;
+// Frames converted per step.
+const unsigned long kConvertFrames = 4096;
 
 // Names claimed by the files of this run, so two inputs with the same name
 // never write over each other's slices.
@@ -90,13 +96,13 @@ std::vector<float> decode(const QString& file, int* rate, QString* error)
 }
 
 // Slice boundaries (frames, ascending, first and last included).
-bool boundaries(const SliceTool::Options& o, const std::vector<float>& audio, int rate,
-                const HitAnalysis& analysis, double bpm, std::vector<unsigned long>* bounds,
-                QString* error)
+bool boundaries(const SliceTool::Options& o, SliceTool::Mode mode, const QList<quint64>& cues,
+                const std::vector<float>& audio, int rate, const HitAnalysis& analysis, double bpm,
+                std::vector<unsigned long>* bounds, QString* error)
 {
     const unsigned long frames = audio.size() / 2;
     std::vector<unsigned long>& b = *bounds;
-    switch (o.mode) {
+    switch (mode) {
     case SliceTool::Mode::Hits: {
         const std::vector<unsigned long> cuts = analysis.pick(o.sensitivity, 0, frames);
         unsigned long first = 0;
@@ -111,6 +117,13 @@ bool boundaries(const SliceTool::Options& o, const std::vector<float>& audio, in
                 b.push_back(c);
         break;
     }
+    case SliceTool::Mode::Markers:
+        // As the window opens such a file: a slice from its start to each marker.
+        b.push_back(0);
+        for (quint64 cue : cues)
+            if (cue > 0 && cue < frames)
+                b.push_back(static_cast<unsigned long>(cue));
+        break;
     case SliceTool::Mode::Even:
         for (int i = 0; i < o.even; ++i)
             b.push_back(static_cast<unsigned long>(std::uint64_t(i) * frames / unsigned(o.even)));
@@ -122,7 +135,7 @@ bool boundaries(const SliceTool::Options& o, const std::vector<float>& audio, in
             return false;
         }
         const double beats =
-            o.mode == SliceTool::Mode::Bars ? o.interval * o.meterNumerator : o.interval;
+            mode == SliceTool::Mode::Bars ? o.interval * o.meterNumerator : o.interval;
         const unsigned long step = stepFrames(beats / bpm * 60.0 * rate);
         if (step == 0) {
             *error = QStringLiteral("the interval is shorter than one frame");
@@ -162,63 +175,148 @@ bool boundaries(const SliceTool::Options& o, const std::vector<float>& audio, in
     return true;
 }
 
-// Raised-cosine fades, so the first and last frame are exactly silent and
-// the gain leaves zero gently.
-void fade(std::vector<float>& audio, long fadeFrames)
+// Raised-cosine fades at both ends of every piece between consecutive bounds
+// (positions in samples), so that each piece's first and last frame are
+// exactly silent and the gain leaves zero gently.
+void fadePieces(std::vector<float>& audio, const QList<quint32>& bounds, long fadeFrames)
 {
-    const long frames = long(audio.size() / 2);
-    fadeFrames = std::min(fadeFrames, frames / 2);
-    for (long i = 0; i < fadeFrames; ++i) {
-        const float gain = float(0.5 - 0.5 * std::cos(M_PI * double(i) / fadeFrames));
-        for (int c = 0; c < 2; ++c) {
-            audio[2 * i + c] *= gain;
-            audio[2 * (frames - 1 - i) + c] *= gain;
+    for (int p = 0; p + 1 < bounds.size(); ++p) {
+        float* piece = audio.data() + bounds[p];
+        const long frames = long(bounds[p + 1] - bounds[p]) / 2;
+        const long length = std::min(fadeFrames, frames / 2);
+        for (long i = 0; i < length; ++i) {
+            const float gain = float(0.5 - 0.5 * std::cos(M_PI * double(i) / length));
+            for (int c = 0; c < 2; ++c) {
+                piece[2 * i + c] *= gain;
+                piece[2 * (frames - 1 - i) + c] *= gain;
+            }
         }
     }
+}
+
+// The frames first .. last - 1 at outRate, converted as the export converts
+// them (to the same exact length); false when the converter cannot run.
+bool convert(const std::vector<float>& audio, quint64 first, quint64 last, int rate, int outRate,
+             std::vector<float>* out, QString* error)
+{
+    RateConverter converter(rate, outRate,
+                            RateConverter::convertedLength(last - first, rate, outRate));
+    if (!converter.isValid()) {
+        *error = converter.errorString();
+        return false;
+    }
+    const RateConverter::Sink sink = [out](const float* samples, unsigned long frames) {
+        out->insert(out->end(), samples, samples + 2 * frames);
+        return true;
+    };
+    for (quint64 at = first; at < last; at += kConvertFrames) {
+        const unsigned long frames =
+            static_cast<unsigned long>(std::min<quint64>(kConvertFrames, last - at));
+        if (!converter.push(audio.data() + 2 * at, frames, sink)) {
+            *error = converter.errorString();
+            return false;
+        }
+    }
+    return converter.finish(sink);
+}
+
+// Claims the names for this run; false, naming the first, when one exists or
+// another input of the run has it.
+bool claim(const QStringList& names, QString* error)
+{
+    std::lock_guard<std::mutex> lock(g_claimMutex);
+    for (const QString& name : names) {
+        if (QFileInfo::exists(name) || g_claimed.count(name)) {
+            *error = QString("%1 exists and is not replaced; nothing written").arg(name);
+            return false;
+        }
+    }
+    g_claimed.insert(names.begin(), names.end());
+    return true;
 }
 
 bool write(const SliceTool::Options& o, const SliceTool::Result& r,
            const QSharedPointer<std::vector<float>>& audio, QString* error)
 {
+    if (r.slices.empty()) {
+        *error = QStringLiteral("no slices to write");
+        return false;
+    }
+    if ((o.sfz || o.midi || o.markers) && !(r.bpm > 0.0)) {
+        *error = QStringLiteral("no tempo could be estimated for the kit; give --bpm");
+        return false;
+    }
+    // Positions of the interleaved stream are 32-bit.
+    if (audio->size() > 0xFFFFFFF0ul) {
+        *error = QStringLiteral("too long to be written as slices");
+        return false;
+    }
     if (!QDir().mkpath(o.outputDir)) {
         *error = QString("the folder %1 cannot be created").arg(o.outputDir);
         return false;
     }
+    const ExportFormat format = SliceFileFormat::writable(o.format);
     const QString base = QDir(o.outputDir)
-                             .filePath(SliceNaming::stem(r.file) +
-                                       (o.aiff ? QStringLiteral(".aif") : QStringLiteral(".wav")));
+                             .filePath(SliceNaming::stem(r.file) + QLatin1Char('.') +
+                                       SliceFileFormat::suffix(format));
     QStringList names;
     for (size_t i = 0; i < r.slices.size(); ++i)
         names.append(SliceNaming::numbered(base, int(i + 1)));
-    {
-        std::lock_guard<std::mutex> lock(g_claimMutex);
-        for (const QString& name : names) {
-            if (QFileInfo::exists(name) || g_claimed.count(name)) {
-                *error = QString("%1 exists and is not replaced; nothing written").arg(name);
-                return false;
-            }
-        }
-        g_claimed.insert(names.begin(), names.end());
-    }
-    const long fadeFrames =
-        o.fadeMs > 0.0 ? std::max(kMinFadeFrames, std::lround(o.fadeMs * 0.001 * r.rate)) : 0;
-    for (size_t i = 0; i < r.slices.size(); ++i) {
-        const unsigned long start = r.slices[i].first, end = r.slices[i].second;
-        QSharedPointer<Slice> piece;
-        if (fadeFrames > 0) {
-            QSharedPointer<std::vector<float>> faded(
-                new std::vector<float>(audio->begin() + 2 * start, audio->begin() + 2 * end));
-            fade(*faded, fadeFrames);
-            piece.reset(new Slice(faded, {}, r.rate, 0, faded->size()));
-        } else {
-            piece.reset(new Slice(audio, {}, r.rate, 2 * start, 2 * (end - start)));
-        }
-        // The window's own writer: the same format, rate conversion and
-        // never a half-written file.
-        if (!piece->save(names[int(i)], 0, 0)) {
-            *error = QString("%1 could not be written").arg(names[int(i)]);
+    // The window's names for the kit (whose slices are those above), the
+    // groove and the marked loop.
+    const QString sfz = SliceNaming::kit(o.outputDir, r.file);
+    const QString groove = SliceNaming::groove(o.outputDir, r.file);
+    const QString marked = SliceNaming::markedLoop(o.outputDir, r.file);
+    QStringList all = names;
+    for (const auto& [wanted, name] :
+         {std::pair(o.sfz, sfz), {o.midi, groove}, {o.markers, marked}})
+        if (wanted)
+            all.append(name);
+    if (!claim(all, error))
+        return false;
+
+    // One stream cut at the slices' bounds, so that the slices, converted,
+    // add up to the loop converted, frame for frame.
+    QList<quint32> bounds{static_cast<quint32>(2 * r.slices.front().first)};
+    for (const auto& slice : r.slices)
+        bounds.append(static_cast<quint32>(2 * slice.second));
+    const QSharedPointer<Slice> whole(new Slice(audio, {}, r.rate, 0, audio->size()));
+    QSharedPointer<Slice> cut = whole;
+    QList<quint32> cutBounds = bounds;
+    if (o.fadeMs > 0.0) {
+        // Faded where the files are cut, after the conversion of the rate,
+        // which would otherwise smear a fade's silent ends.
+        const int outRate = format.outputRate(r.rate);
+        const QSharedPointer<std::vector<float>> converted(new std::vector<float>);
+        if (!convert(*audio, bounds.first() / 2, bounds.last() / 2, r.rate, outRate,
+                     converted.get(), error))
             return false;
-        }
+        cutBounds.clear();
+        for (quint32 bound : bounds)
+            cutBounds.append(static_cast<quint32>(
+                2 * RateConverter::convertedLength((bound - bounds.first()) / 2, r.rate, outRate)));
+        fadePieces(*converted, cutBounds,
+                   std::max(kMinFadeFrames, std::lround(o.fadeMs * 0.001 * outRate)));
+        cut.reset(new Slice(converted, {}, outRate, 0, converted->size()));
+    }
+    const QString loopName = QFileInfo(r.file).completeBaseName();
+    QList<AudioExporter::Failure> failed;
+    if (o.sfz)
+        failed += KitExporter(LoopSlices(cut, cutBounds, loopName), format, r.bpm)
+                      .writeKit(sfz, false)
+                      .failed;
+    else
+        cut->saveRanges(cutBounds, names, format, &failed);
+    // The groove's levels and the marked loop are the loop's own, unfaded.
+    const KitExporter loop(LoopSlices(whole, bounds, loopName), format, r.bpm);
+    if (o.midi)
+        failed += loop.writeGroove(groove).failed;
+    if (o.markers)
+        failed += loop.writeLoopWithMarkers(marked).failed;
+    if (!failed.isEmpty()) {
+        *error = QString("%1 could not be written: %2")
+                     .arg(failed.first().fileName, failed.first().reason);
+        return false;
     }
     return true;
 }
@@ -270,6 +368,8 @@ QString SliceTool::usage()
         "                                B defaults to the estimated tempo, a bar is\n"
         "                                the meter's numerator in beats\n"
         "  --template FILE.tmst          the markers and slice points of a slice template\n"
+        "Without one of these, a WAV file that carries cue markers is sliced at them\n"
+        "(from its start to each marker, as the window opens it); others at the hits.\n"
         "\n"
         "Output:\n"
         "  --list        write nothing; print one JSON object per input file, one line\n"
@@ -279,11 +379,24 @@ QString SliceTool::usage()
         "                positions in frames at the file's own rate, \"end\" exclusive;\n"
         "                \"bpm\" is the estimate (or --bpm when given), null when none\n"
         "  --output DIR  write the slices of each file into DIR (created when missing)\n"
-        "                as <name>_<n>.wav, n from 1, named as File > Save Slices names\n"
-        "                them; existing files are never replaced: such an input is\n"
-        "                reported and nothing of it is written\n"
-        "  --format wav|aiff  (default wav; 16-bit 44.1 kHz as the window exports,\n"
-        "                AIFF files end in .aif)\n"
+        "                as <name>_<n>.wav (.aif, .flac), n from 1, named as File > Save\n"
+        "                Slices names them; existing files are never replaced: such an\n"
+        "                input is reported and nothing of it is written\n"
+        "  --format wav|aiff|flac  slice files as WAV (the default), AIFF (.aif) or FLAC\n"
+        "  --bits 16|24|32f   16-bit (the default), 24-bit or 32-bit float samples;\n"
+        "                FLAC holds no floating point and takes 24-bit for 32f\n"
+        "  --rate 44100|keep  at 44.1 kHz (the default) or at the file's own rate;\n"
+        "                conversions keep exact lengths: the slices of a file add up\n"
+        "                to round(frames * 44100 / rate) frames\n"
+        "  --sfz         also <name>.sfz, an SFZ instrument of the slices: one region\n"
+        "                per slice on keys from 36 (C1) up\n"
+        "  --midi        also <name>.mid, the rhythm as a standard MIDI file: a note\n"
+        "                per slice at its start, key 36 up, at the tempo (below)\n"
+        "  --markers     also <name>_markers.wav, the sliced stretch as one WAV file\n"
+        "                with a cue marker and label per slice, a loop and the tempo\n"
+        "                (the bits and rate above)\n"
+        "                These are named as the window's File > Export names them;\n"
+        "                their tempo is the estimate, or --bpm\n"
         "  --fade MS     fade each slice in and out over MS milliseconds (default 0:\n"
         "                samples untouched; at least 16 frames when given)\n"
         "  --jobs N      files processed in parallel (default: the number of cores)\n"
@@ -387,12 +500,27 @@ bool SliceTool::parse(const QStringList& arguments, Options* options, QString* e
             if (value.isEmpty())
                 return bad();
             o.outputDir = value;
+        } else if (arg == QLatin1String("--sfz")) {
+            o.sfz = true;
+        } else if (arg == QLatin1String("--midi")) {
+            o.midi = true;
+        } else if (arg == QLatin1String("--markers")) {
+            o.markers = true;
         } else if (arg == QLatin1String("--format")) {
             if (!need())
                 return false;
-            if (value != QLatin1String("wav") && value != QLatin1String("aiff"))
+            if (!SliceFileFormat::parseContainer(value, &o.format.container))
                 return bad();
-            o.aiff = value == QLatin1String("aiff");
+        } else if (arg == QLatin1String("--bits")) {
+            if (!need())
+                return false;
+            if (!SliceFileFormat::parseSample(value, &o.format.sample))
+                return bad();
+        } else if (arg == QLatin1String("--rate")) {
+            if (!need())
+                return false;
+            if (!SliceFileFormat::parseRate(value, &o.format.rate))
+                return bad();
         } else if (arg == QLatin1String("--fade")) {
             if (!need())
                 return false;
@@ -408,8 +536,8 @@ bool SliceTool::parse(const QStringList& arguments, Options* options, QString* e
             return false;
         }
         if (hasValue && equals > 0 &&
-            (arg == QLatin1String("--hits") || arg == QLatin1String("--list") ||
-             arg == QLatin1String("--quiet"))) {
+            QStringList({"--hits", "--list", "--quiet", "--sfz", "--midi", "--markers"})
+                .contains(arg)) {
             *error = QString("%1 takes no value").arg(arg);
             return false;
         }
@@ -422,6 +550,11 @@ bool SliceTool::parse(const QStringList& arguments, Options* options, QString* e
         *error = QStringLiteral("give either --list or --output DIR");
         return false;
     }
+    if (o.list && (o.sfz || o.midi || o.markers)) {
+        *error = QStringLiteral("--sfz, --midi and --markers write files: give --output DIR");
+        return false;
+    }
+    o.modeGiven = modes > 0;
     if (o.files.isEmpty()) {
         *error = QStringLiteral("no input files");
         return false;
@@ -446,8 +579,15 @@ SliceTool::Result SliceTool::process(const Options& options, const QString& file
         analysis = HitAnalysis::analyse(audio->data(), r.frames, r.rate);
     r.bpm = options.bpm > 0.0 ? options.bpm : TempoEstimator::estimate(analysis, 0, r.frames);
 
+    Mode mode = options.mode;
+    QList<quint64> cues;
+    if (!options.modeGiven) {
+        cues = WavCueReader::read(file);
+        if (!cues.isEmpty())
+            mode = Mode::Markers;
+    }
     std::vector<unsigned long> bounds;
-    if (!boundaries(options, *audio, r.rate, analysis, r.bpm, &bounds, &r.error))
+    if (!boundaries(options, mode, cues, *audio, r.rate, analysis, r.bpm, &bounds, &r.error))
         return r;
     for (size_t i = 0; i + 1 < bounds.size(); ++i)
         if (bounds[i + 1] > bounds[i])

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ExportFormat.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,8 +10,10 @@
 #include <vector>
 
 // The command-line slicer: slices many loops at once, at their hits, evenly,
-// on a tempo grid or by a slice template, and lists the slices as JSON or
-// writes them as numbered files. No window, no audio device, no settings.
+// on a tempo grid, by a slice template or at the cue markers a file carries,
+// and lists the slices as JSON or writes them as numbered files, with the
+// kit, groove and marked loop the window exports. No window, no audio
+// device, no settings.
 // Every file is decoded and sliced by a worker of its own, so the work
 // spreads over the cores.
 class SliceTool
@@ -21,12 +25,16 @@ public:
         Even,
         Beats,
         Bars,
-        Template
+        Template,
+        // The file's own cue markers.
+        Markers
     };
 
     struct Options
     {
         Mode mode = Mode::Hits;
+        // Without a slicing option a file's cue markers slice it, where it has them.
+        bool modeGiven = false;
         double sensitivity = 50.0;
         int even = 0;
         double interval = 0.0; // beats or bars
@@ -36,7 +44,10 @@ public:
         QString templateFile;
         bool list = false;
         QString outputDir;
-        bool aiff = false;
+        ExportFormat format;
+        bool sfz = false;
+        bool midi = false;
+        bool markers = false;
         double fadeMs = 0.0;
         int jobs = 0; // 0: the number of cores
         bool quiet = false;

@@ -3,6 +3,7 @@
 #include "Kerfer.h"
 #include "SampleRenderer.h"
 #include "Slice.h"
+#include "SliceDragOut.h"
 
 #include <QFontMetrics>
 #include <QMouseEvent>
@@ -22,7 +23,7 @@ int truncX(double x)
 
 TransportBar::TransportBar(QWidget* parent, Kerfer* kerfer, SampleRenderer* view)
     : QGLWidget(parent, nullptr, Qt::WindowFlags()), m_pKerfer(kerfer), m_pView(view),
-      m_hoverPos(0, 0)
+      m_hoverPos(0, 0), m_pSliceDrag(new SliceDragOut(kerfer, this))
 {
     SampleRenderer::initResources();
     setMinimumSize(0, 25);
@@ -146,18 +147,24 @@ void TransportBar::mousePressEvent(QMouseEvent* event)
         const unsigned long end = std::min(m_pKerfer->getSliceEnd(start), length);
         if (start < end)
             loop->play(true, fraction, double(end) / double(length));
+        if (event->button() == Qt::LeftButton)
+            m_pSliceDrag->arm(pos, m_pKerfer->getSliceStart(start, 0));
     } else {
         m_pKerfer->toggleSliceLoop(m_pView->sampleAt(pos));
         update();
     }
 }
 
-void TransportBar::mouseReleaseEvent(QMouseEvent*) {}
+void TransportBar::mouseReleaseEvent(QMouseEvent*)
+{
+    m_pSliceDrag->disarm();
+}
 
 void TransportBar::mouseMoveEvent(QMouseEvent* event)
 {
     m_hoverPos = event->pos();
     update();
+    m_pSliceDrag->follow(event->pos(), event->buttons());
 }
 
 void TransportBar::leaveEvent(QEvent*)

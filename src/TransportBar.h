@@ -10,6 +10,7 @@
 
 class Kerfer;
 class SampleRenderer;
+class SliceDragOut;
 
 // The thin strip above the slice editing view, drawn in that view's
 // coordinates. Upper half: a time ruler; a click plays from there to the end of
@@ -26,6 +27,7 @@ public:
     // The font the ruler's labels are drawn in, sized to the bar.
     QFont rulerFont() const;
     QPoint getHoverPos() const { return m_hoverPos; }
+    SliceDragOut* getSliceDrag() const { return m_pSliceDrag; }
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -46,4 +48,5 @@ private:
     SampleRenderer* m_pView;
     QPoint m_hoverPos;
     QPixmap m_loopPixmap;
+    SliceDragOut* m_pSliceDrag;
 };

@@ -4,9 +4,11 @@
 #include "BankSampler.h"
 #include "DrumLoops.h"
 #include "EngineTestSupport.h"
+#include "ExportReport.h"
 #include "HitSlicingUI.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
+#include "KitFiles.h"
 #include "LoopHits.h"
 #include "MidiInputDevice.h"
 #include "PositionReadout.h"
@@ -17,9 +19,11 @@
 #include "SamplerPadWidget.h"
 #include "Settings.h"
 #include "Slice.h"
+#include "SliceDragOut.h"
 #include "SliceEngine.h"
 #include "SliceTestSupport.h"
 #include "TestAudio.h"
+#include "TransportBar.h"
 #include "ViewTestSupport.h"
 
 #include <QAction>
@@ -140,13 +144,19 @@ protected:
         for (const QString& file : files)
             urls << QUrl::fromLocalFile(file);
         mime.setUrls(urls);
-        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &mime, Qt::LeftButton,
-                              Qt::NoModifier);
+        return drop(&mime);
+    }
+    std::pair<bool, bool> drop(const QMimeData* mime)
+    {
+        QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &enter);
-        QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(QPointF(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &dropped);
         return {enter.isAccepted(), dropped.isAccepted()};
     }
+
+    QAction* action(const char* name) const { return m_window->findChild<QAction*>(name); }
+    QString status() const { return m_window->statusBar()->currentMessage(); }
 
     // Whether everything that needs a loop is in the given state.
     bool loopActions(bool enabled) const
@@ -650,6 +660,170 @@ TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
     sendToPad(x, 4);
     EXPECT_EQ(bank->getSample(4)->getFilename(), pads + "/loop_3-2.wav");
     EXPECT_TRUE(QFileInfo::exists(pads + "/loop_3.wav"));
+
+    // All slices at once, slice n on pad n, in the panel: slice 3 on note 38.
+    action("actionSlicesToPads")->trigger();
+    EXPECT_EQ(status(), "Slices 1 to 4 sent to pads 1 to 4.");
+    EXPECT_TRUE(dock("dockPads")->isVisible());
+    EXPECT_EQ(bank->getSample(2)->getFilename(), pads + "/loop_3-3.wav");
+    EXPECT_EQ(m_window->getPadWidgets().at(2)->findChild<QLabel*>("labelName")->text(), "loop_3-3");
+    EXPECT_EQ(bank->getSample(3)->getLength(), ViewTest::kLength / 4);
+    ViewTest::waitForFill(bank->getSample(2));
+    const PmEvent third{Pm_Message(0x90, 38, 100), 0};
+    midi.handleEvents(&third, 1);
+    EXPECT_NEAR(peak(), 0.3f, 0.03f);
+}
+
+TEST_F(KerferUITest, TheSliceFileFormatChosenInPreferencesIsWhatSaveSlicesWrites)
+{
+    {
+        PreferencesUI dialog(m_window.get(), engine());
+        const Ui_DialogPreferences10& ui = dialog.getUi();
+        // Slices as they have always been written, until chosen otherwise.
+        EXPECT_EQ(
+            QStringList({ui.comboBoxSliceSample->currentText(), ui.comboBoxSliceRate->currentText(),
+                         ui.comboBoxSliceContainer->currentText()}),
+            QStringList({"16-bit", "44.1 kHz", "WAV"}));
+        ui.comboBoxSliceSample->setCurrentIndex(2);
+        // FLAC holds no floating point: its most, 24-bit, instead.
+        ui.comboBoxSliceContainer->setCurrentIndex(2);
+        EXPECT_EQ(ui.comboBoxSliceSample->currentText(), "24-bit");
+        ui.comboBoxSliceRate->setCurrentIndex(1);
+        // The devices re-opened on OK stay the silent ones.
+        ui.comboBoxAudioDevice->addItem(setting("AudioDevice"));
+        ui.comboBoxAudioDevice->setCurrentIndex(ui.comboBoxAudioDevice->count() - 1);
+        dialog.slotAccept();
+    }
+    EXPECT_EQ(setting("SliceFileContainer") + setting("SliceFileSample") + setting("SliceFileRate"),
+              "flac24keep");
+
+    const QString loop = writeWav(m_dir, "loop48.wav", 96000, 2, 48000);
+    m_window->slotLoadAudioFile(loop);
+    ASSERT_TRUE(waitFilled(kerfer()->getLoop()->getAudioCache().data()));
+    ui().actionSlice4->trigger();
+    // A name typed without a suffix takes the chosen container's.
+    m_answer = m_dir + "/kit";
+    ui().actionSaveSlices->trigger();
+    EXPECT_EQ(m_asked.last(), m_dir + "/loop48.flac");
+    EXPECT_TRUE(m_filters.last().contains("FLAC files (*.flac)"));
+    const std::vector<float> source = stereoSamples(loop);
+    for (int n = 1; n <= 4; ++n) {
+        const WrittenFile slice = readWritten(QString("%1/kit_%2.flac").arg(m_dir).arg(n));
+        EXPECT_EQ(slice.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24) << n;
+        EXPECT_EQ(slice.rate, 48000);
+        ASSERT_EQ(slice.samples.size(), source.size() / 4) << n;
+        for (size_t i = 0; i < slice.samples.size(); i += 997)
+            EXPECT_NEAR(slice.samples[i], source[(n - 1) * source.size() / 4 + i], 1e-6) << n;
+    }
+}
+
+TEST_F(KerferUITest, TheExportMenuWritesKitGrooveAndMarkedLoopAndSaysWhatItWrote)
+{
+    const QString loop = loadLoop(176400);
+    ui().actionSlice4->trigger();
+    const QString kits = m_dir + "/kits";
+    QDir().mkpath(kits);
+    const QString shown = ExportReport::shownFolder(kits);
+
+    // The kit: the slices, the .sfz naming them, and the groove beside it.
+    m_answer = kits + "/beat";
+    action("actionExportKit")->trigger();
+    EXPECT_EQ(m_asked.last(), m_dir + "/loop.sfz");
+    EXPECT_EQ(status(), "Wrote 4 slices, beat.sfz and beat.mid to " + shown);
+    // And it is there to read, not squeezed out by the readout beside it.
+    const QImage bar = m_window->statusBar()->grab().toImage();
+    int ink = 0;
+    for (int x = 0; x < bar.width() / 2; ++x)
+        for (int y = 0; y < bar.height(); ++y)
+            ink += qGray(bar.pixel(x, y)) < 100;
+    EXPECT_GT(ink, 50);
+    QStringList comments;
+    const QList<KitFiles::Opcodes> regions =
+        KitFiles::parseSfz(readBytes(kits + "/beat.sfz"), &comments);
+    ASSERT_EQ(regions.size(), 4);
+    EXPECT_EQ(readWritten(kits + "/" + regions.at(3).value("sample")).frames, 44100);
+    // At the tempo the window shows.
+    const KitFiles::Midi groove = KitFiles::parseMidi(readBytes(kits + "/beat.mid"));
+    EXPECT_EQ(groove.tempo, quint32(std::lround(60e6 / m_window->getReadout()->tempo())));
+    EXPECT_EQ(groove.notes.size(), 4);
+    // Again, it asks before replacing; refused, it writes nothing.
+    m_boxAnswer = QMessageBox::No;
+    QFile::remove(kits + "/beat.mid");
+    action("actionExportKit")->trigger();
+    EXPECT_EQ(m_boxes.last(), "SFZ Kit|beat_1.wav, beat_2.wav, beat_3.wav, beat_4.wav, 1 more "
+                              "already exist in " +
+                                  kits + ". Replace them?");
+    EXPECT_FALSE(QFileInfo::exists(kits + "/beat.mid"));
+
+    // The groove alone, and the loop with its markers, which opens with the same slicing.
+    m_answer = kits + "/groove";
+    action("actionExportGroove")->trigger();
+    EXPECT_EQ(status(), "Wrote groove.mid to " + shown);
+    m_answer = kits + "/marked.wav";
+    action("actionExportMarkedLoop")->trigger();
+    EXPECT_EQ(m_asked.last(), kits + "/loop_markers.wav");
+    EXPECT_EQ(status(), "Wrote marked.wav to " + shown);
+    const Points points = kerfer()->getSlicePoints();
+    m_window->slotLoadAudioFile(kits + "/marked.wav");
+    EXPECT_EQ(kerfer()->getSlicePoints(), points);
+
+    // What cannot be written is named with the reason.
+    m_answer = m_dir + "/missing/groove.mid";
+    action("actionExportGroove")->trigger();
+    EXPECT_EQ(m_boxes.last(), "MIDI Groove|" + m_answer +
+                                  " was not saved: cannot create the file: No such file or "
+                                  "directory.");
+    EXPECT_TRUE(status().startsWith("Nothing written to ")) << status().toStdString();
+}
+
+TEST_F(KerferUITest, ADraggedSliceIsOfferedAsAFileHoldingExactlyItAndIsNotOpenedWhenDroppedBack)
+{
+    const QString path = ViewTest::writeLoop(m_dir, quarters);
+    m_window->slotLoadAudioFile(path);
+    ViewTest::waitForFill(kerfer()->getLoop());
+    ui().actionSlice4->trigger();
+    std::vector<std::unique_ptr<QMimeData>> offered;
+    SampleRendererKerfer* view = m_window->getKerferRenderer();
+    TransportBar* bar = m_window->getTransportBar();
+    for (SliceDragOut* drag : {view->getSliceDrag(), bar->getSliceDrag()})
+        drag->setDragFunction([&offered](QWidget*, std::unique_ptr<QMimeData> data) {
+            offered.push_back(std::move(data));
+        });
+    const QString dragged =
+        QFileInfo(Settings::instance()->getFilePath()).absolutePath() + "/dragged";
+    const QPoint third(view->width() * 5 / 8, 50);
+    const QPoint beyond = third + QPoint(QApplication::startDragDistance() + 40, 0);
+
+    // A click, or a drag without Ctrl, writes nothing; with Ctrl a short move neither.
+    ViewTest::click(view, third);
+    ViewTest::drag(view, third, beyond);
+    ViewTest::press(view, third, Qt::LeftButton, Qt::ControlModifier);
+    ViewTest::dragTo(view, third + QPoint(1, 0));
+    ViewTest::release(view, third + QPoint(1, 0));
+    EXPECT_TRUE(offered.empty());
+    EXPECT_TRUE(QDir(dragged).entryList(QDir::Files).isEmpty());
+
+    ViewTest::press(view, third, Qt::LeftButton, Qt::ControlModifier);
+    ViewTest::dragTo(view, beyond);
+    ASSERT_EQ(offered.size(), 1u);
+    EXPECT_TRUE(offered[0]->hasFormat("text/uri-list"));
+    ASSERT_EQ(offered[0]->urls().size(), 1);
+    EXPECT_EQ(offered[0]->urls()[0].toLocalFile(), dragged + "/loop_3.wav");
+    // The 16-bit loop's own samples, to the bit.
+    const std::vector<float> loop = stereoSamples(path);
+    const size_t quarter = loop.size() / 4;
+    EXPECT_EQ(readWritten(dragged + "/loop_3.wav").samples,
+              std::vector<float>(loop.begin() + 2 * quarter, loop.begin() + 3 * quarter));
+
+    // From the ruler, the slice under the press.
+    ViewTest::press(bar, QPoint(third.x() / 2, 3));
+    ViewTest::dragTo(bar, QPoint(third.x() / 2, 60));
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(offered[1]->urls()[0].toLocalFile(), dragged + "/loop_2.wav");
+
+    // Dropped back on the window it is refused, and the loop stays.
+    EXPECT_EQ(drop(offered[1].get()), std::make_pair(false, false));
+    EXPECT_EQ(kerfer()->getLoop()->getFilename(), path);
 }
 
 TEST_F(KerferUITest, LibraryFolderIsChosenAndOnlyAudioIsPreviewed)

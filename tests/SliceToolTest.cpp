@@ -1,5 +1,9 @@
 #include "DrumLoops.h"
+#include "EngineTestSupport.h"
+#include "KitFiles.h"
+#include "RateConverter.h"
 #include "SliceNaming.h"
+#include "SliceTestSupport.h"
 #include "TestAudio.h"
 
 #include <QDateTime>
@@ -11,6 +15,7 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 
@@ -84,8 +89,51 @@ TEST_F(SliceToolTest, ListsEveryFileAsOneJsonLineAndReportsWhatCannotBeRead)
     EXPECT_EQ(bars["slices"].toArray()[1].toObject()["start"].toInt(), 66150);
 }
 
+TEST_F(SliceToolTest, KitGrooveAndMarkedLoopTakeTheWindowsNamesAndTheMarkersSliceAgain)
+{
+    const Outcome run =
+        slice({"--output", "out", "--even", "4", "--bpm", "100", "--sfz", "--midi", "--markers",
+               "--format", "flac", "--bits", "32f", "--rate", "keep", "funk.03.wav"},
+              dir);
+    ASSERT_EQ(run.status, 0) << run.err.constData();
+    const QString out = dir + "/out/";
+    EXPECT_EQ(QDir(out).entryList(QDir::Files, QDir::Name),
+              QStringList({"funk_03.mid", "funk_03.sfz", "funk_03_1.flac", "funk_03_2.flac",
+                           "funk_03_3.flac", "funk_03_4.flac", "funk_03_markers.wav"}));
+    // FLAC holds 24 bits at the most.
+    const EngineTestSupport::WrittenFile first =
+        EngineTestSupport::readWritten(out + "funk_03_1.flac");
+    EXPECT_EQ(first.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+    EXPECT_EQ(first.frames, long(loop.stereo.size() / 8));
+    QStringList comments;
+    const QList<KitFiles::Opcodes> regions =
+        KitFiles::parseSfz(SliceTestSupport::readBytes(out + "funk_03.sfz"), &comments);
+    ASSERT_EQ(regions.size(), 4);
+    EXPECT_EQ(regions.at(3).value("sample"), "funk_03_4.flac");
+    EXPECT_TRUE(comments.contains("Tempo: 100 bpm"));
+    const KitFiles::Midi groove =
+        KitFiles::parseMidi(SliceTestSupport::readBytes(out + "funk_03.mid"));
+    EXPECT_EQ(groove.tempo, 600000u);
+    EXPECT_EQ(groove.notes.size(), 4);
+
+    // With no slicing option, the marked loop is cut where its markers are.
+    const QByteArray even = slice({"--list", "--even", "4", "funk.03.wav"}, dir).out;
+    const QByteArray marked = slice({"--list", "out/funk_03_markers.wav"}, dir).out;
+    EXPECT_EQ(QJsonDocument::fromJson(marked).object()["slices"],
+              QJsonDocument::fromJson(even).object()["slices"]);
+    // What exists stops that input before anything is written.
+    EXPECT_EQ(slice({"--output", "out", "--markers", "funk.03.wav"}, dir).status, 1);
+    EXPECT_FALSE(QFileInfo::exists(out + "funk_03_1.wav"));
+}
+
 TEST_F(SliceToolTest, WritesNumberedSlicesWithFadedEdgesAndNeverReplacesAFile)
 {
+    // At 96 kHz, the slices converted to 44.1 kHz add up to the loop converted.
+    DrumLoops::Style style;
+    style.rate = 96000;
+    const DrumLoops::Loop loop96 = DrumLoops::make(78, style);
+    ASSERT_TRUE(DrumLoops::writeWav(loop96, dir + "/hi.wav"));
+    ASSERT_EQ(slice({"--output", "hi", "--even", "7", "--fade", "0.01", "hi.wav"}, dir).status, 0);
     const Outcome run =
         slice({"--output", "out", "--fade", "2", "--jobs", "2", "funk.03.wav"}, dir);
     ASSERT_EQ(run.status, 0) << run.err.constData();
@@ -95,15 +143,21 @@ TEST_F(SliceToolTest, WritesNumberedSlicesWithFadedEdgesAndNeverReplacesAFile)
     const QString first =
         SliceNaming::numbered(dir + "/out/" + SliceNaming::stem("funk.03.wav") + ".wav", 1);
     EXPECT_TRUE(QFileInfo::exists(first)) << first.toStdString();
-    for (const QString& name : written) {
-        int channels = 0, rate = 0;
-        const std::vector<float> s = TestAudio::readFile(dir + "/out/" + name, &channels, &rate);
-        ASSERT_EQ(channels, 2);
-        ASSERT_EQ(rate, 44100);
-        ASSERT_GE(s.size(), 4u);
-        for (size_t i : {size_t(0), size_t(1), s.size() - 2, s.size() - 1})
-            EXPECT_LE(std::fabs(s[i]), 1.0f / 256) << name.toStdString();
+    quint64 total = 0;
+    for (const QString folder : {"out", "hi"}) {
+        for (const QString& name : QDir(dir + "/" + folder).entryList(QDir::Files)) {
+            int channels = 0, rate = 0;
+            const std::vector<float> s =
+                TestAudio::readFile(dir + "/" + folder + "/" + name, &channels, &rate);
+            ASSERT_EQ(channels, 2);
+            ASSERT_EQ(rate, 44100);
+            ASSERT_GE(s.size(), 4u);
+            for (size_t i : {size_t(0), size_t(1), s.size() - 2, s.size() - 1})
+                EXPECT_LE(std::fabs(s[i]), 1.0f / 256) << name.toStdString();
+            total += folder == QLatin1String("hi") ? s.size() / 2 : 0;
+        }
     }
+    EXPECT_EQ(total, RateConverter::convertedLength(loop96.stereo.size() / 2, 96000, 44100));
 
     // A second run would replace them: it stops for that input instead.
     const QDateTime before = QFileInfo(first).lastModified();
@@ -121,7 +175,11 @@ TEST_F(SliceToolTest, BadOptionsGiveUsageAndStatusTwo)
                                     {"--list", "--even", "4", "--bars", "2", "a.wav"},
                                     {"--output", "o", "--format", "mp3", "a.wav"},
                                     {"--list", "--output", "o", "a.wav"},
-                                    {"--list", "--sensitivity", "101", "a.wav"}}) {
+                                    {"--list", "--sensitivity", "101", "a.wav"},
+                                    {"--list", "--sfz", "a.wav"},
+                                    {"--output", "o", "--midi=yes", "a.wav"},
+                                    {"--output", "o", "--bits", "20", "a.wav"},
+                                    {"--output", "o", "--rate", "48000", "a.wav"}}) {
         const Outcome run = slice(args, dir);
         EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.contains("Usage: tamberlo-slice")) << args.join(' ').toStdString();
@@ -130,7 +188,9 @@ TEST_F(SliceToolTest, BadOptionsGiveUsageAndStatusTwo)
     const Outcome help = slice({"--help"}, dir);
     EXPECT_EQ(help.status, 0);
     for (const char* option :
-         {"--hits", "--sensitivity", "--even", "--beats", "--bars", "--bpm", "--meter",
-          "--template", "--list", "--output", "--format", "--fade", "--jobs", "--quiet"})
+         {"--hits",  "--sensitivity", "--even",     "--beats",  "--bars",    "--bpm",
+          "--meter", "--template",    "--list",     "--output", "--format",  "flac",
+          "--bits",  "--rate",        "--sfz",      "--midi",   "--markers", "--fade",
+          "--jobs",  "--quiet",       "cue markers"})
         EXPECT_TRUE(help.out.contains(option)) << option;
 }

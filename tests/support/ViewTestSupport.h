@@ -79,14 +79,16 @@ inline void showAt(QWidget* widget, int width = kWidth, int height = kHeight)
 
 // buttons: the buttons held after the event (none after a release).
 inline void mouse(QWidget* widget, QEvent::Type type, const QPoint& pos,
-                  Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons buttons = {})
+                  Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons buttons = {},
+                  Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
-    QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+    QMouseEvent event(type, pos, widget->mapToGlobal(pos), button, buttons, modifiers);
     QCoreApplication::sendEvent(widget, &event);
 }
-inline void press(QWidget* widget, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton)
+inline void press(QWidget* widget, const QPoint& pos, Qt::MouseButton button = Qt::LeftButton,
+                  Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
-    mouse(widget, QEvent::MouseButtonPress, pos, button, button);
+    mouse(widget, QEvent::MouseButtonPress, pos, button, button, modifiers);
 }
 inline void dragTo(QWidget* widget, const QPoint& pos, Qt::MouseButtons held = Qt::LeftButton)
 {
