@@ -1,5 +1,6 @@
 #include "HitAnalysis.h"
 
+#include "AttackLocator.h"
 #include "AudioCache.h"
 #include "RealFft.h"
 #include "ZeroCrossing.h"
@@ -7,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <deque>
 
 namespace {
 
@@ -21,10 +21,13 @@ const float kCompression = 1e7f;
 // as the plain energy of a low-passed signal instead.
 const double kLowHz = 150.0;
 const float kLowWeight = 3.0f;
-// The rise is measured on short boxes of energy and shows only once the new
-// sound is loud enough to tell; its true start lies a little earlier, and a
-// cut must never fall after it.
-const double kLeadMs = 0.75;
+// The low end rings longer than the rest, and a kick's tail beating against a
+// bass note swells and fades over tens of ms: a rise there counts only above
+// the loudest it was over this long.
+const double kLowMemoryMs = 60.0;
+// The attack start is found to within a quarter ms, and a fade-in under
+// other sounds from where it shows; a cut must never fall after it.
+const double kLeadMs = 0.3;
 
 struct Geometry
 {
@@ -51,15 +54,19 @@ struct Geometry
 };
 
 // Per-analysis-step detection function over the whole file, computed in
-// blocks so only one transform's worth of audio is held at a time.
+// blocks so only one transform's worth of audio is held at a time; with it,
+// per step, the band that rose most (0 the low end, b + 1 band b), where the
+// attack is then best timed.
 std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned long frames,
-                                     int rate, const Geometry& g, const std::atomic<bool>* cancel)
+                                     int rate, const Geometry& g, const std::atomic<bool>* cancel,
+                                     std::vector<unsigned char>* risen)
 {
     const unsigned size = g.size, hop = g.hop;
     // Only whole windows: one running past the end would see the audio stop
     // dead, and find a click there.
     const unsigned long steps = frames >= size ? (frames - size) / hop + 1 : 0;
     std::vector<float> odf(steps, 0.0f);
+    risen->assign(steps, 0);
     RealFft fft(size);
     std::vector<float> window(size), frame(size), power(size / 2 + 1);
     for (unsigned i = 0; i < size; ++i)
@@ -79,7 +86,10 @@ std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned l
     // loudest of them, so a sound that pulses faster than that (a saturated
     // kick's tail, a beating pair of tones) makes no hits of its own.
     const unsigned memory = std::max(2u, unsigned(std::lround(0.022 * rate / hop)));
-    std::vector<float> history(memory * (g.bands() + 1), 0.0f);
+    const unsigned lowMemory =
+        std::max(memory, unsigned(std::lround(kLowMemoryMs * 0.001 * rate / hop)));
+    std::vector<float> history(lowMemory * (g.bands() + 1), 0.0f);
+    std::vector<size_t> rows(lowMemory); // the last steps' rows, newest first
     std::vector<float> current(g.bands() + 1);
     unsigned long nextRead = 0;  // first frame not yet read
     unsigned long monoStart = 0; // frame of mono[0]
@@ -133,168 +143,24 @@ std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned l
             current[b + 1] = std::log1p(kCompression * mean);
         }
         const size_t width = current.size();
-        float flux = 0.0f;
+        for (unsigned m = 1; m <= lowMemory; ++m)
+            rows[m - 1] = ((t + lowMemory - m) % lowMemory) * width;
+        float flux = 0.0f, most = 0.0f;
         for (size_t b = 0; b < width; ++b) {
             float recent = 0.0f;
-            for (unsigned m = 0; m < memory; ++m)
-                recent = std::max(recent, history[m * width + b]);
-            flux += (b == 0 ? kLowWeight : 1.0f) * std::max(0.0f, current[b] - recent);
+            const unsigned span = b == 0 ? lowMemory : memory;
+            for (unsigned m = 0; m < span; ++m)
+                recent = std::max(recent, history[rows[m] + b]);
+            const float rise = (b == 0 ? kLowWeight : 1.0f) * std::max(0.0f, current[b] - recent);
+            flux += rise;
+            if (rise > most)
+                most = rise, (*risen)[t] = static_cast<unsigned char>(std::min<size_t>(b, 255));
         }
-        std::copy(current.begin(), current.end(), history.begin() + (t % memory) * width);
+        std::copy(current.begin(), current.end(), history.begin() + (t % lowMemory) * width);
         odf[t] = flux;
     }
     return odf;
 }
-
-// Where, inside [from, to), the sound first rises out of what came before.
-//
-// Looked at in four bands (all, low, middle, high) because a hit may only
-// show in one of them: a hat over a kick's boom, a kick under ringing hats.
-// In each band a short-term energy (boxes of about 0.2 ms, smoothed where
-// the band's waves are short) must rise well above what the band held in the
-// 15 ms before, and keep rising for a few ms; the start is then followed
-// back to where the level left its usual height. The earliest band wins.
-// -1 when no band rises.
-class AttackFinder
-{
-public:
-    AttackFinder(const HitAnalysis::Reader& read, unsigned long frames, int rate)
-        : m_read(read), m_frames(frames), m_rate(rate)
-    {
-        m_box = std::max(4, rate / 5000);
-        m_history = long(0.015 * rate);
-        m_settle = long(0.010 * rate);
-    }
-
-    long find(unsigned long from, unsigned long to)
-    {
-        const unsigned long lead = std::min<unsigned long>(from, m_history + m_settle);
-        const unsigned long start = from - lead;
-        to = std::min(to, m_frames);
-        if (to <= from)
-            return -1;
-        const unsigned count = unsigned(to - start);
-        m_audio.resize(2 * size_t(count));
-        m_read(start, count, m_audio.data());
-
-        const unsigned boxes = count / unsigned(m_box);
-        const double w = 2.0 * M_PI / m_rate;
-        // One-pole filters: enough to separate a boom from a sizzle, and cheap.
-        const double aLow = 1.0 - std::exp(-w * 200.0);
-        const double aMid = 1.0 - std::exp(-w * 3000.0);
-        double low = 0, low2 = 0, mid = 0, mid2 = 0;
-        for (int b = 0; b < kBands; ++b)
-            m_energy[b].assign(boxes, 0.0f);
-        for (unsigned i = 0; i < boxes * unsigned(m_box); ++i) {
-            const double x = double(m_audio[2 * i]) + m_audio[2 * i + 1];
-            low += aLow * (x - low);
-            low2 += aLow * (low - low2);
-            mid += aMid * (x - mid);
-            mid2 += aMid * (mid - mid2);
-            const double bands[kBands] = {x, low2, mid2 - low2, x - mid2};
-            const unsigned box = i / unsigned(m_box);
-            for (int b = 0; b < kBands; ++b)
-                m_energy[b][box] += float(bands[b] * bands[b]);
-        }
-
-        const long firstBox = long((from - start) / unsigned(m_box));
-        const long historyBoxes = m_history / m_box;
-        const long gapBoxes = std::max(1L, long(0.0015 * m_rate) / m_box);
-        const long backBoxes = long(0.003 * m_rate) / m_box;
-        const long confirmBoxes = long(0.004 * m_rate) / m_box;
-        // -100 dB per frame: digital silence before a hit is not a level to rise from.
-        const float floor = float(m_box) * 4e-10f;
-        long best = -1;
-        for (int b = 0; b < kBands; ++b) {
-            // Summed over a few boxes where the band's waves are short enough,
-            // so a noisy sizzle reads as the steady level it is; the low band
-            // keeps single boxes, as its waves are longer than any smoothing
-            // worth having, and the loudest of them is what a hit must beat.
-            const long smooth = b == 1 ? 1 : long(kSmoothMs[b] * 0.001 * m_rate) / m_box + 1;
-            std::vector<float>& e = m_smoothed;
-            e.assign(boxes, 0.0f);
-            double running = 0.0;
-            for (long k = 0; k < long(boxes); ++k) {
-                running += m_energy[b][k];
-                if (k >= smooth)
-                    running -= m_energy[b][k - smooth];
-                e[k] = float(std::max(0.0, running) / smooth);
-            }
-            // The history [k - historyBoxes, k - gapBoxes] slides one box per
-            // step: a running sum, and the loudest kept in a queue of falling
-            // levels, so each step costs the same however long the history.
-            const long firstK = std::max(firstBox, historyBoxes + smooth);
-            m_queue.clear();
-            double sum = 0.0;
-            for (long j = firstK - historyBoxes; j < firstK - gapBoxes; ++j) {
-                sum += e[j];
-                while (!m_queue.empty() && e[m_queue.back()] <= e[j])
-                    m_queue.pop_back();
-                m_queue.push_back(j);
-            }
-            for (long k = firstK; k < long(boxes); ++k) {
-                const long newest = k - gapBoxes;
-                sum += e[newest];
-                while (!m_queue.empty() && e[m_queue.back()] <= e[newest])
-                    m_queue.pop_back();
-                m_queue.push_back(newest);
-                if (k > firstK)
-                    sum -= e[k - historyBoxes - 1];
-                while (m_queue.front() < k - historyBoxes)
-                    m_queue.pop_front();
-                const float before = std::max(floor, e[m_queue.front()]);
-                // What a rise is measured against: for the low band the loudest
-                // it was, as its waves swing from nothing to full within the
-                // history; for the others, whose smoothed level is steady, the
-                // average, but never below half the loudest.
-                const float usual = std::max(floor, float(sum / (historyBoxes - gapBoxes + 1)));
-                const float level = b == 1 ? before : std::max(usual, 0.5f * before);
-                if (e[k] < kRise * level)
-                    continue;
-                // A rise that keeps growing for a few ms: a hit, not a flicker.
-                float peak = 0.0f;
-                for (long j = k; j < std::min(long(boxes), k + confirmBoxes); ++j)
-                    peak = std::max(peak, e[j]);
-                if (peak < kConfirm * level)
-                    continue;
-                // The rise proper starts where the level comes within reach
-                // of where it is heading: a lossy encoding smears a faint
-                // pre-echo ahead of every attack, which is not the hit.
-                const float audible = peak * kBelowPeak;
-                while (k + 1 < long(boxes) && e[k] < audible)
-                    ++k;
-                // Back to where the level left what it was on average before.
-                long s = k;
-                while (s > k - backBoxes && s > 0 && e[s - 1] > std::max(1.5f * usual, audible))
-                    --s;
-                // The smoothed level starts to rise with the box that first
-                // holds the new sound; the start is the front of that box.
-                const long frame = long(start) + s * m_box;
-                if (best < 0 || frame < best)
-                    best = frame;
-                break;
-            }
-        }
-        return best;
-    }
-
-private:
-    static constexpr int kBands = 4;
-    static constexpr double kSmoothMs[kBands] = {0.5, 0.0, 0.5, 1.0};
-    static constexpr float kRise = 3.0f;
-    static constexpr float kConfirm = 6.0f;
-    static constexpr float kBelowPeak = 0.03f; // -15 dB
-    std::vector<float> m_smoothed;
-    std::deque<long> m_queue;
-    const HitAnalysis::Reader& m_read;
-    unsigned long m_frames;
-    int m_rate;
-    long m_box;
-    long m_history;
-    long m_settle;
-    std::vector<float> m_audio;
-    std::vector<float> m_energy[kBands];
-};
 
 } // namespace
 
@@ -309,7 +175,8 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
         return result;
     }
     const Geometry g(rate);
-    const std::vector<float> odf = detectionFunction(read, frames, rate, g, cancel);
+    std::vector<unsigned char> risen;
+    const std::vector<float> odf = detectionFunction(read, frames, rate, g, cancel, &risen);
     if (odf.empty())
         return result;
 
@@ -321,7 +188,7 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
     const long meanBefore = std::max(2L, long(0.1 * rate / g.hop));
     const long meanAfter = std::max(1L, long(0.03 * rate / g.hop));
     const float minStrength = threshold(100.0);
-    AttackFinder attacks(read, frames, rate);
+    AttackLocator attacks(read, frames, rate);
     const long minGapFrames = long(0.010 * rate);
     long lastCut = -minGapFrames;
     std::vector<float> around;
@@ -353,7 +220,12 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
         from = std::max(
             {from, long(t) * long(g.hop) - long(0.030 * rate), lastCut + minGapFrames, 0L});
         const long to = long(t) * long(g.hop) + long(g.size);
-        long cut = attacks.find(static_cast<unsigned long>(from), static_cast<unsigned long>(to));
+        const unsigned band = risen[t];
+        const double loHz = band == 0 ? 0.0 : g.bandEdges[band - 1] * double(rate) / g.size;
+        const double hiHz = band == 0 ? 0.0 : g.bandEdges[band] * double(rate) / g.size;
+        const long notBefore = std::max(0L, lastCut + long(0.002 * rate));
+        long cut = attacks.find(static_cast<unsigned long>(from), static_cast<unsigned long>(to),
+                                static_cast<unsigned long>(notBefore), loHz, hiHz);
         if (cut < 0)
             cut = std::max(from, long(t) * long(g.hop) + long(g.hop / 2));
         if (cut >= long(frames))
@@ -363,18 +235,21 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
     }
 
     // Back to a zero crossing of the louder channel within 1 ms, so the
-    // slice starts without a click.
+    // slice starts without a click; never onto or before the cut before.
     const long reach = ZeroCrossing::framesForMs(1.0, rate);
     const unsigned long lead = static_cast<unsigned long>(std::lround(kLeadMs * 0.001 * rate));
+    unsigned long floor = 0;
     for (Hit& hit : result.m_hits) {
-        hit.frame -= std::min(hit.frame, lead);
-        const unsigned long first = hit.frame - std::min<unsigned long>(hit.frame, reach);
+        hit.frame = std::max(floor, hit.frame - std::min(hit.frame, lead));
+        const unsigned long first =
+            std::max(floor, hit.frame - std::min<unsigned long>(hit.frame, reach));
         const unsigned count = unsigned(hit.frame - first + 1);
         around.resize(2 * size_t(count));
         read(first, count, around.data());
         const long zero = ZeroCrossing::nearest(around.data(), count, count - 1, reach, 0);
         if (zero >= 0)
             hit.frame = first + static_cast<unsigned long>(zero);
+        floor = hit.frame + 1;
     }
     result.m_complete = true;
     return result;

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "LinearPredictor.h"
+
+#include <functional>
+#include <vector>
+
+// Where, near a detected hit, its sound first rises out of what sounded
+// before: the attack start, to the quarter millisecond.
+//
+// The audio is looked at in a few ways at once, since a hit may stand out in
+// only one of them: the error of a predictor fitted to the 20 ms before (what
+// rang on is foreseen there, so even a quiet hit under a loud tail shows), the
+// whole signal, its middle and high frequencies, and the band where the
+// detection saw the hit most. In each, the rise is followed back to where the
+// level left what it was before; a slow fade-in is followed back along its
+// slope to where it began. The earliest start among the views that rise with
+// the clearest one wins, as a hat a few ms ahead of a snare shows in the highs
+// alone. A lossy encoding's faint pre-echo is not taken for the start: a rise
+// counts only within 20 dB of the level it leads to.
+class AttackLocator
+{
+public:
+    // Copies frames [first, first + count) of interleaved stereo into dest.
+    using Reader = std::function<void(unsigned long first, unsigned count, float* dest)>;
+
+    AttackLocator(const Reader& read, unsigned long frames, int rate);
+
+    // The attack start of the hit detected within [from, to): a frame, at
+    // most a few ms before from, never before notBefore; -1 when no view
+    // rises there. loHz and hiHz bound the band where the detection saw the
+    // hit most (hiHz 0 for none).
+    long find(unsigned long from, unsigned long to, unsigned long notBefore, double loHz,
+              double hiHz);
+
+private:
+    enum View
+    {
+        Predicted,
+        Whole,
+        Middle,
+        High,
+        Band,
+        kViews
+    };
+    struct Rise
+    {
+        long box = -1;   // first box clearly above what came before
+        long start = -1; // where the rise began
+        double ratio = 0.0;
+    };
+    Rise rise(View view, long fromBox, long boxes);
+
+    const Reader& m_read;
+    unsigned long m_frames;
+    int m_rate;
+    long m_box; // frames per energy box
+    LinearPredictor m_predictor;
+    std::vector<float> m_audio;
+    std::vector<double> m_mono, m_smooth;
+    std::vector<double> m_energy[kViews];
+};
