@@ -18,6 +18,19 @@
 class AudioFile
 {
 public:
+    // The rates a source may have. The formats go no further; a header that
+    // claims more is broken, and the resampler would take ages over a block.
+    static constexpr int kMinSampleRate = 1000;
+    static constexpr int kMaxSampleRate = 768000;
+    // The longest source a reader accepts, in samples of the stereo stream:
+    // 2^28, 1 GiB of decoded audio (about 50 minutes at 44.1 kHz).
+    static constexpr unsigned long kMaxLength = 1ul << 28;
+
+    static bool isSupportedRate(int rate)
+    {
+        return rate >= kMinSampleRate && rate <= kMaxSampleRate;
+    }
+
     virtual ~AudioFile();
 
     // Samples the source yields as stereo (2 x frames, whatever its channel

@@ -1,29 +1,53 @@
 #include "AudioFileSndFile.h"
 
 #include "Assert.h"
+#include "StereoDownmix.h"
 
 #include <QDebug>
 
 #include <algorithm>
 #include <cstring>
 
-namespace {
-// Every sample index in the program is 32-bit; a header claiming more frames
-// than that (RF64, W64) is held to the largest even 32-bit length.
-const sf_count_t kMaxFrames = 0x7fffffff;
-} // namespace
-
 AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filename)
 {
     std::memset(&m_info, 0, sizeof(m_info));
     m_pSndFile = sf_open(filename.toUtf8().constData(), SFM_READ, &m_info);
-    if (m_pSndFile == nullptr || !sf_format_check(&m_info)) {
-        qDebug().noquote() << "Error opening file" << QStringLiteral("\"%1\"").arg(filename);
-        // What a failed sf_open leaves in the information is not ours to trust.
-        if (m_pSndFile == nullptr)
-            std::memset(&m_info, 0, sizeof(m_info));
+    const QString quoted = QStringLiteral("\"%1\"").arg(filename);
+    if (m_pSndFile == nullptr || !sf_format_check(&m_info))
+        qDebug().noquote() << "Error opening file" << quoted;
+    QString refusal;
+    if (m_pSndFile != nullptr) {
+        if (!isSupportedRate(m_info.samplerate))
+            refusal = QStringLiteral("its sample rate %1 Hz is outside %2 to %3 Hz")
+                          .arg(m_info.samplerate)
+                          .arg(kMinSampleRate)
+                          .arg(kMaxSampleRate);
+        else if (m_info.channels < 1 || m_info.channels > StereoDownmix::kMaxChannels)
+            refusal = QStringLiteral("it has %1 channels").arg(m_info.channels);
+        else if (m_info.frames < 0 || static_cast<sf_count_t>(kMaxLength / 2) < m_info.frames)
+            refusal = QStringLiteral("longer than %1 frames, the most a loop may have")
+                          .arg(kMaxLength / 2);
     }
-    m_length = 2 * static_cast<unsigned long>(std::clamp<sf_count_t>(m_info.frames, 0, kMaxFrames));
+    if (!refusal.isEmpty())
+        qDebug().noquote() << "Error opening file" << quoted << "-" << refusal;
+    // What a failed sf_open leaves in the information is not ours to trust.
+    if (m_pSndFile == nullptr || !refusal.isEmpty()) {
+        if (m_pSndFile)
+            sf_close(m_pSndFile);
+        m_pSndFile = nullptr;
+        std::memset(&m_info, 0, sizeof(m_info));
+    }
+    if (m_info.channels > 2) {
+        int map[StereoDownmix::kMaxChannels] = {};
+        std::vector<int> positions;
+        if (sf_command(m_pSndFile, SFC_GET_CHANNEL_MAP_INFO, map,
+                       static_cast<int>(sizeof(int)) * m_info.channels) == SF_TRUE)
+            positions = StereoDownmix::positionsFromSndFile(map, m_info.channels);
+        m_pDownmix.reset(new StereoDownmix(m_info.channels, positions));
+        m_scratch.resize(TMB_AUDIOFILE_BUFFER_SIZE / TMB_FRAMESIZE *
+                         static_cast<std::size_t>(m_info.channels));
+    }
+    m_length = 2 * static_cast<unsigned long>(m_info.frames);
     m_sampleRate = m_info.samplerate;
     qDebug() << "fileLength:" << m_length;
     qDebug() << "channels:" << m_info.channels;
@@ -71,6 +95,10 @@ unsigned AudioFileSndFile::read(float* buffer, unsigned numSamples)
     } else if (m_info.channels == 2) {
         const sf_count_t m = sf_read_float(m_pSndFile, buffer, numSamples);
         framesRead = m > 0 ? static_cast<unsigned>(m / 2) : 0;
+    } else {
+        const sf_count_t n = sf_readf_float(m_pSndFile, m_scratch.data(), numSamples / 2);
+        framesRead = n > 0 ? static_cast<unsigned>(n) : 0;
+        m_pDownmix->process(m_scratch.data(), buffer, framesRead);
     }
     m_position += framesRead;
 
@@ -86,9 +114,7 @@ void AudioFileSndFile::seek(unsigned long sample)
 {
     if (m_pSndFile == nullptr)
         return;
-    const sf_count_t frame =
-        (m_info.channels == 1 || m_info.channels == 2) ? static_cast<sf_count_t>(sample / 2) : 0;
-    const sf_count_t result = sf_seek(m_pSndFile, frame, SEEK_SET);
+    const sf_count_t result = sf_seek(m_pSndFile, static_cast<sf_count_t>(sample / 2), SEEK_SET);
     if (result >= 0)
         m_position = static_cast<unsigned long>(result);
 }

@@ -6,17 +6,24 @@
 
 #include <sndfile.h>
 
+#include <memory>
+#include <vector>
+
+class StereoDownmix;
+
 // Reads the formats libsndfile opens (WAV, AIFF and their relatives). Mono is
-// delivered with both channels equal; a source with more than two channels
-// has a length but reads as silence.
+// delivered with both channels equal; more than two channels are mixed down
+// to stereo. A source outside the supported rates or longer than the longest
+// loop is refused like one that does not open.
 //
 // Not thread-safe: created and asked for its length on the user-interface
 // thread, then read by one thread at a time (the background reader).
 class AudioFileSndFile : public AudioFile
 {
 public:
-    // Opens the file at once. A file that cannot be opened is only logged; the
-    // object stays usable with length 0 and every read returning 0.
+    // Opens the file at once. A file that cannot be opened (or is refused) is
+    // only logged; the object stays usable with length 0 and every read
+    // returning 0.
     explicit AudioFileSndFile(const QString& filename);
     ~AudioFileSndFile() override;
 
@@ -39,4 +46,7 @@ private:
     int m_sampleRate = 0;
     // Current position in frames of the source.
     unsigned long m_position = 0;
+    // For more than two channels: the mix-down and a block of source frames.
+    std::unique_ptr<StereoDownmix> m_pDownmix;
+    std::vector<float> m_scratch;
 };

@@ -4,6 +4,7 @@
 #include "TestAudio.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -190,6 +191,74 @@ TEST_F(AudioDecoderDamageTest, CutOffFilesDeliverWhatTheyReportAndTheSamplesBefo
             EXPECT_TRUE(same(d.samples.data(), whole.samples.data(), common)) << name << bytes;
         }
     }
+}
+
+// Offset of the box at the end of path ("moov/trak/.../stts") in an MP4 file; -1 if none.
+qint64 findBox(const QByteArray& file, const QByteArray& path)
+{
+    qint64 from = 0, to = file.size(), found = -1;
+    for (const QByteArray& type : path.split('/')) {
+        found = -1;
+        for (qint64 at = from; at + 8 <= to;) {
+            const qint64 size = qFromBigEndian<quint32>(file.constData() + at);
+            if (file.mid(at + 4, 4) == type) {
+                found = at;
+                break;
+            }
+            if (size < 8)
+                return -1;
+            at += size;
+        }
+        if (found < 0)
+            return -1;
+        from = found + 8;
+        to = found + qFromBigEndian<quint32>(file.constData() + found);
+    }
+    return found;
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << qPrintable(path);
+    return f.readAll();
+}
+
+// Shapes a fuzzer found: each must open, and deliver exactly what it reports.
+TEST_F(AudioDecoderDamageTest, FilesWhosePacketsClaimWhatTheyDoNotHoldDeliverWhatTheyReport)
+{
+    const QByteArray alac = bytesOf(path("alac.m4a"));
+    // Packet durations claiming half a gigaframe each: not believed, nor allocated for.
+    QByteArray claims = alac;
+    const qint64 stts = findBox(claims, "moov/trak/mdia/minf/stbl/stts");
+    ASSERT_GT(stts, 0);
+    qToBigEndian<quint32>(0x20000000, claims.data() + stts + 20);
+    // A movie box whose 64-bit size is the largest there is.
+    QByteArray huge = alac;
+    const qint64 moov = findBox(huge, "moov");
+    ASSERT_GT(moov, 0);
+    huge.replace(moov, 8, QByteArray::fromHex("000000016d6f6f767fffffffffffffff"));
+    // A FLAC frame cut to its first two bytes: the decoder makes nothing of it,
+    // and says nothing either.
+    QByteArray flac = bytesOf(path("source.flac"));
+    qint64 frames = 4;
+    for (bool last = false; !last;
+         frames += 4 + qFromBigEndian<quint32>(flac.constData() + frames) % 0x1000000)
+        last = flac[static_cast<int>(frames)] & 0x80;
+    const int second = flac.indexOf(QByteArray::fromHex("fff8"), static_cast<int>(frames) + 2);
+    ASSERT_GT(second, 0);
+    flac.remove(static_cast<int>(frames) + 2, second - static_cast<int>(frames) - 2);
+
+    const std::pair<const char*, QByteArray> damaged[] = {
+        {"claims.m4a", claims}, {"huge.m4a", huge}, {"cut.flac", flac}};
+    for (const auto& file : damaged) {
+        ASSERT_TRUE(TestAudio::writeBytes(path(file.first), file.second));
+        const Decoded d = decodeAll(path(file.first));
+        EXPECT_EQ(static_cast<std::int64_t>(d.samples.size()), d.total) << file.first;
+        EXPECT_LE(d.total, 2 * kFrames) << file.first;
+        EXPECT_GT(d.total, 0) << file.first;
+    }
+    EXPECT_EQ(decodeAll(path("huge.m4a")).samples, decodeAll(path("alac.m4a")).samples);
 }
 
 } // namespace
