@@ -8,6 +8,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
 namespace {
 
 Settings* g_pInstance = nullptr;
@@ -112,6 +116,50 @@ bool Settings::isValidKey(const QString& key)
 QString Settings::getSetting(const QString& key) const
 {
     return m_settings.value(key);
+}
+
+namespace {
+
+template <typename T> T clampLogged(const QString& key, T value, T minimum, T maximum)
+{
+    const T clamped = std::clamp(value, minimum, maximum);
+    if (clamped != value)
+        qDebug() << "Setting" << key << "of" << value << "is outside" << minimum << "to" << maximum
+                 << "- using" << clamped;
+    return clamped;
+}
+
+} // namespace
+
+int Settings::getIntSetting(const QString& key, int fallback, int minimum, int maximum) const
+{
+    bool ok = false;
+    const qlonglong value = getSetting(key).trimmed().toLongLong(&ok);
+    if (!ok)
+        return fallback;
+    return static_cast<int>(clampLogged<qlonglong>(key, value, minimum, maximum));
+}
+
+double Settings::getDoubleSetting(const QString& key, double fallback, double minimum,
+                                  double maximum) const
+{
+    bool ok = false;
+    const double value = getSetting(key).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return fallback;
+    return clampLogged(key, value, minimum, maximum);
+}
+
+int Settings::getAudioBufferSize() const
+{
+    const QString key = QStringLiteral("AudioDeviceBufferSize");
+    // No number above 0 is no size at all. Otherwise whole frames of two
+    // samples: PortAudio's ALSA code divides by the frames per period and
+    // fails on one, and a size in the billions would be allocated.
+    if (getIntSetting(key, 0, INT_MIN, INT_MAX) <= 0)
+        return kDefaultAudioBufferSize;
+    return getIntSetting(key, kDefaultAudioBufferSize, kMinAudioBufferSize, kMaxAudioBufferSize) &
+           ~1;
 }
 
 void Settings::setSetting(const QString& key, const QString& value)
