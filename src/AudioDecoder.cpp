@@ -541,12 +541,13 @@ struct AudioDecoder::Private
             if (lostFrames > 0)
                 continue;
             int n = frame->nb_samples;
-            if (counted) {
+            // A frame with another channel count cannot be placed in our
+            // interleaving; it is dropped like an undecodable packet (and in
+            // a counted file becomes silence as well).
+            if (counted && frame->ch_layout.nb_channels == channels) {
                 n = static_cast<int>(std::min<std::int64_t>(n, owedFrames));
                 owedFrames -= std::max(n, 0);
             }
-            // A frame with another channel count cannot be placed in our
-            // interleaving; it is dropped like an undecodable packet.
             if (n <= 0 || frame->ch_layout.nb_channels != channels) {
                 av_frame_unref(frame);
                 continue;
