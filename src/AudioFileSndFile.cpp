@@ -8,6 +8,34 @@
 #include <algorithm>
 #include <cstring>
 
+namespace {
+
+// Samples of a fixed size: libsndfile takes the frame count from the data's
+// size, checked against the file's. For the others (FLAC, whose subtype names
+// only the sample width, Vorbis, Opus, MPEG, ADPCM) it is whatever the header
+// claims.
+bool isCountExact(int format)
+{
+    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC)
+        return false;
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+    case SF_FORMAT_DOUBLE:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filename)
 {
     std::memset(&m_info, 0, sizeof(m_info));
@@ -28,6 +56,10 @@ AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filenam
             refusal = QStringLiteral("longer than %1 frames, the most a loop may have")
                           .arg(kMaxLength / 2);
     }
+    // A claimed count is checked by decoding the file once, as the decoder
+    // reader does, so that what read delivers is the length reported.
+    if (refusal.isEmpty() && m_pSndFile != nullptr && !isCountExact(m_info.format))
+        m_info.frames = countFrames();
     if (!refusal.isEmpty())
         qDebug().noquote() << "Error opening file" << quoted << "-" << refusal;
     // What a failed sf_open leaves in the information is not ours to trust.
@@ -52,6 +84,26 @@ AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filenam
     qDebug() << "fileLength:" << m_length;
     qDebug() << "channels:" << m_info.channels;
     qDebug() << "fileLength after load:" << m_length << "samples";
+}
+
+sf_count_t AudioFileSndFile::countFrames()
+{
+    // In the blocks the cache reads: where a damaged file loses audio depends
+    // on them.
+    const sf_count_t blockFrames = TMB_AUDIOFILE_BUFFER_SIZE / 2 / TMB_FRAMESIZE;
+    std::vector<float> block(static_cast<std::size_t>(blockFrames) * m_info.channels);
+    sf_count_t frames = 0;
+    for (sf_count_t got; frames < m_info.frames &&
+                         (got = sf_readf_float(m_pSndFile, block.data(), blockFrames)) > 0;)
+        frames += got;
+    // Opened again rather than sought: libsndfile's decoders do not all come
+    // back to the same state.
+    sf_close(m_pSndFile);
+    SF_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    m_pSndFile = sf_open(m_filename.toUtf8().constData(), SFM_READ, &info);
+    m_counted = true;
+    return m_pSndFile ? std::min(frames, m_info.frames) : 0;
 }
 
 AudioFileSndFile::~AudioFileSndFile()
@@ -100,11 +152,14 @@ unsigned AudioFileSndFile::read(float* buffer, unsigned numSamples)
         framesRead = n > 0 ? static_cast<unsigned>(n) : 0;
         m_pDownmix->process(m_scratch.data(), buffer, framesRead);
     }
-    m_position += framesRead;
-
-    const unsigned delivered = framesRead * TMB_FRAMESIZE;
-    for (unsigned i = delivered; i < numSamples; ++i)
+    for (unsigned i = framesRead * TMB_FRAMESIZE; i < numSamples; ++i)
         buffer[i] = 0.0f;
+    // Within a counted length, what the library fails to deliver is damage,
+    // not the end: it reads as silence, and the length holds.
+    if (m_counted)
+        framesRead = numSamples / TMB_FRAMESIZE;
+    m_position += framesRead;
+    const unsigned delivered = framesRead * TMB_FRAMESIZE;
     TMB_ASSERT_TEXT(framesRead * TMB_FRAMESIZE <= numSamples,
                     "framesRead * TMB_FRAMESIZE <= numSamples");
     return delivered;

@@ -39,6 +39,10 @@ public:
     int getChannels() const { return m_info.channels; }
 
 private:
+    // Frames the file yields when read to its end (no more than it claims);
+    // afterwards it is read from the start again.
+    sf_count_t countFrames();
+
     QString m_filename;
     SF_INFO m_info;
     SNDFILE* m_pSndFile = nullptr;
@@ -46,6 +50,8 @@ private:
     int m_sampleRate = 0;
     // Current position in frames of the source.
     unsigned long m_position = 0;
+    // The length was counted by reading the file, not taken from its header.
+    bool m_counted = false;
     // For more than two channels: the mix-down and a block of source frames.
     std::unique_ptr<StereoDownmix> m_pDownmix;
     std::vector<float> m_scratch;
