@@ -276,6 +276,7 @@ void AudioCache::fill()
         }
         const unsigned asked = static_cast<unsigned>(chunk->m_size);
         const unsigned got = m_pFile ? std::min(m_pFile->read(block.data(), asked), asked) : 0;
+        AudioFile::silenceNonFinite(block.data(), got);
         {
             std::lock_guard<std::mutex> locker(m_mutex);
             std::memcpy(chunk->m_pBuffer, block.data(), got * sizeof(float));

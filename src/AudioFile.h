@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 // Positions and lengths are held in unsigned long but never exceed 32 bits: a
@@ -29,6 +32,13 @@ public:
     static bool isSupportedRate(int rate)
     {
         return rate >= kMinSampleRate && rate <= kMaxSampleRate;
+    }
+    // Sets NaN and infinite samples (a damaged float file) to 0: one would
+    // take the whole mix, and stick in a resampler's filters for good.
+    static void silenceNonFinite(float* samples, std::size_t count)
+    {
+        std::replace_if(
+            samples, samples + count, [](float v) { return !std::isfinite(v); }, 0.0f);
     }
 
     virtual ~AudioFile();

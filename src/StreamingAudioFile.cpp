@@ -71,6 +71,8 @@ void StreamingAudioFile::read(float* buffer, unsigned numSamples)
             return;
         m_position += got;
         const unsigned frames = static_cast<unsigned>(got);
+        AudioFile::silenceNonFinite(m_pAudioBuffer,
+                                    frames * static_cast<std::size_t>(m_info.channels));
         if (m_info.channels == 1) {
             for (unsigned i = 0; i < frames; ++i) {
                 buffer[2 * i] += m_pAudioBuffer[i];

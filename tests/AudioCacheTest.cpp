@@ -11,6 +11,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -66,12 +67,17 @@ void expectReadersAgree(AudioCache& cache, const std::function<float(unsigned lo
     }
 }
 
-// A header that claims 1 GiB of audio over the 6,000,000 samples the file holds.
+// A header that claims 1 GiB of audio over the 6,000,000 samples the file
+// holds; samples 1 and 2 are damaged (NaN and infinite).
 class ClaimingFile : public AudioFile
 {
 public:
     static constexpr unsigned long kHeld = 6000000;
-    static float at(unsigned long i) { return static_cast<float>(i % 1000) / 1000.0f; }
+    static float at(unsigned long i)
+    {
+        return i == 1 || i == 2 ? (i == 1 ? NAN : INFINITY)
+                                : static_cast<float>(i % 1000) / 1000.0f;
+    }
 
     unsigned long getLength() override { return 1ul << 28; }
     int getSampleRate() override { return 44100; }
@@ -92,7 +98,7 @@ private:
 
 } // namespace
 
-TEST(AudioCacheTest, MemoryFollowsTheAudioDeliveredNotTheLengthClaimed)
+TEST(AudioCacheTest, MemoryFollowsTheAudioDeliveredAndDamagedSamplesAreSilence)
 {
     ClaimingFile file;
     AudioCache cache(&file);
@@ -103,6 +109,9 @@ TEST(AudioCacheTest, MemoryFollowsTheAudioDeliveredNotTheLengthClaimed)
     std::lock_guard<AudioCache> locked(cache);
     for (unsigned long i : {0ul, 5291999ul, 5292000ul, ClaimingFile::kHeld - 1})
         EXPECT_EQ(cache.getSample(static_cast<long>(i)), ClaimingFile::at(i)) << i;
+    // Damaged samples would take the whole mix: they are silence.
+    EXPECT_EQ(cache.getSample(1), 0.0f);
+    EXPECT_EQ(cache.getSample(2), 0.0f);
     EXPECT_EQ(cache.getSample(static_cast<long>(ClaimingFile::kHeld)), 0.0f);
 }
 
