@@ -386,6 +386,10 @@ void BankSampler::readXml(const QDomElement& element, const QString& projectDir)
 {
     clearBank();
     const QDir dir(projectDir);
+    // A later entry for a pad replaces an earlier one, so only the last is
+    // loaded: a file repeating entries would otherwise open its samples
+    // again and again.
+    QDomElement last[PadCount];
     for (QDomNode node = element.firstChild(); !node.isNull(); node = node.nextSibling()) {
         if (!node.isElement())
             continue;
@@ -393,12 +397,18 @@ void BankSampler::readXml(const QDomElement& element, const QString& projectDir)
         if (sample.tagName() != QLatin1String("Sample"))
             continue;
         // Text that is not a number reads as 0, as it always has.
-        const QString filename = sample.attribute(QStringLiteral("filename"));
         const int index = sample.attribute(QStringLiteral("index")).toInt();
-        if (index < 0 || index >= PadCount) {
-            qDebug() << "Project: no pad" << index << "for" << filename << "- skipped";
+        if (index < 0 || index >= PadCount)
+            qDebug() << "Project: no pad" << index << "for"
+                     << sample.attribute(QStringLiteral("filename")) << "- skipped";
+        else
+            last[index] = sample;
+    }
+    for (int index = 0; index < PadCount; ++index) {
+        const QDomElement& sample = last[index];
+        if (sample.isNull())
             continue;
-        }
+        const QString filename = sample.attribute(QStringLiteral("filename"));
         const int semitone = sample.attribute(QStringLiteral("semitone"), "0").toInt();
         const double ratio = sample.attribute(QStringLiteral("timestretchratio"), "1.0").toDouble();
         const int loopMode = sample.attribute(QStringLiteral("loopmode"), "0").toInt();

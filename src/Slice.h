@@ -27,11 +27,13 @@ class Slice : public QObject
     Q_OBJECT
 public:
     // What playback takes: two octaves of pitch either way, and stretches up
-    // to 64 times shorter or longer. Beyond them the resampler hangs, crashes
-    // or grows its buffers without bound.
+    // to 16 times shorter or longer. A little beyond, with the pitch shifted
+    // too, a rebuild holds the slice (and its playback) for seconds, or a
+    // block takes longer than it plays; far beyond, the resampler hangs,
+    // crashes or grows its buffers without bound.
     static constexpr int kMaxPitch = 24;
-    static constexpr double kMinTimeStretchRatio = 1.0 / 64;
-    static constexpr double kMaxTimeStretchRatio = 64.0;
+    static constexpr double kMinTimeStretchRatio = 1.0 / 16;
+    static constexpr double kMaxTimeStretchRatio = 16.0;
 
     // An empty in-memory slice, filled by appendSamples (loop recorders).
     Slice();

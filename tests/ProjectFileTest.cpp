@@ -135,8 +135,8 @@ TEST_F(ProjectFileTest, ValuesBeyondThePadEditorAreKeptToItsRangesAndPlay)
                                                 .toUtf8()));
     LogCapture::clear();
     ASSERT_TRUE(m_engine->loadProject(path));
-    EXPECT_EQ(describe(bank()->getSample(0)), "24 0.015625 1 0 8000 1 0 None 8000");
-    EXPECT_EQ(describe(bank()->getSample(1)), "-24 64 2 0 8000 1 0 None 8000");
+    EXPECT_EQ(describe(bank()->getSample(0)), "24 0.0625 1 0 8000 1 0 None 8000");
+    EXPECT_EQ(describe(bank()->getSample(1)), "-24 16 2 0 8000 1 0 None 8000");
     EXPECT_EQ(describe(bank()->getSample(2)), "24 1 0 2 8000 1 0 None 8000");
     EXPECT_EQ(describe(bank()->getSample(3)),
               QString("0 1 0 0 8000 1 0 %1 8000").arg(QString(64, 'x')));
@@ -152,7 +152,7 @@ TEST_F(ProjectFileTest, ValuesBeyondThePadEditorAreKeptToItsRangesAndPlay)
     bank()->setTimeStretchBeats(2, 1e9);
     EXPECT_EQ(bank()->getSample(2)->getPitch(), -24);
     EXPECT_DOUBLE_EQ(bank()->getSample(3)->getTimeStretchRatio(), 11025.0 / 8000);
-    EXPECT_EQ(bank()->getSample(2)->getTimeStretchRatio(), 64.0);
+    EXPECT_EQ(bank()->getSample(2)->getTimeStretchRatio(), 16.0);
 
     // Every pad plays, looped ones for long; the render keeps returning.
     for (int pad = 0; pad < 5; ++pad)

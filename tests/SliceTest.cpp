@@ -223,7 +223,7 @@ TEST_F(SliceTest, PitchRaisesTheFrequencyStretchTheLengthAndBadRatiosAreRefused)
     EXPECT_EQ(slice->getGain(), 1.0f);
     slice->stretchToBeats(8, 120); // two seconds to four
     for (double ratio : {0.0, -1.0, std::numeric_limits<double>::infinity(),
-                         std::numeric_limits<double>::quiet_NaN(), 1e300, 1e38, 65.0, 1e-6})
+                         std::numeric_limits<double>::quiet_NaN(), 1e300, 1e38, 17.0, 1e-6})
         slice->setTimeStretchRatio(ratio, 120); // no usable ratio: refused
     slice->stretchToBeats(8, 0);
     slice->stretchToBeats(-8, 120);
