@@ -19,6 +19,7 @@ Settings* g_pInstance = nullptr;
 const char* const kOrganisation = "Fennory";
 const char* const kApplication = "Tamberlo";
 const char* const kFileName = "settings.xml";
+const qint64 kMaxFileBytes = 1024 * 1024;
 
 // XML 1.0 (fifth edition) NameStartChar.
 bool isNameStartChar(uint c)
@@ -183,7 +184,11 @@ void Settings::load()
     QString error;
     int line = 0;
     int column = 0;
-    if (!document.setContent(&file, &error, &line, &column)) {
+    // Ours holds a few short lines; parsing a file of gigabytes would take
+    // the memory with it.
+    if (file.size() > kMaxFileBytes)
+        error = QStringLiteral("the file is far larger than settings ever are");
+    if (!error.isEmpty() || !document.setContent(&file, &error, &line, &column)) {
         file.close();
         qDebug() << "Unreadable settings file" << path << error << "at line" << line << "column"
                  << column;

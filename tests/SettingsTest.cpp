@@ -78,6 +78,13 @@ TEST_F(SettingsTest, ReadsAnyRootTheLaterDuplicateWinsAndACorruptFileIsKeptBesid
     EXPECT_TRUE(Settings::instance()->getSetting("AudioDevice").isNull());
     EXPECT_EQ(readBytes(m_path), kEmptyFile);
     EXPECT_EQ(readBytes(m_path + ".corrupt"), corrupt);
+    // Far larger than settings ever are: not parsed into memory at all.
+    Settings::resetInstanceForTests();
+    const QByteArray huge =
+        "<settings><SampleLibPath>" + QByteArray(2 << 20, 'p') + "</SampleLibPath></settings>";
+    ASSERT_TRUE(TestAudio::writeBytes(m_path, huge));
+    EXPECT_TRUE(Settings::instance()->getSetting("SampleLibPath").isNull());
+    EXPECT_EQ(readBytes(m_path + ".corrupt"), huge);
 }
 
 TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
