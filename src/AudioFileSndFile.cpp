@@ -70,12 +70,8 @@ AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filenam
         std::memset(&m_info, 0, sizeof(m_info));
     }
     if (m_info.channels > 2) {
-        int map[StereoDownmix::kMaxChannels] = {};
-        std::vector<int> positions;
-        if (sf_command(m_pSndFile, SFC_GET_CHANNEL_MAP_INFO, map,
-                       static_cast<int>(sizeof(int)) * m_info.channels) == SF_TRUE)
-            positions = StereoDownmix::positionsFromSndFile(map, m_info.channels);
-        m_pDownmix.reset(new StereoDownmix(m_info.channels, positions));
+        m_pDownmix.reset(new StereoDownmix(
+            m_info.channels, StereoDownmix::positionsOf(m_pSndFile, m_info.channels)));
         m_scratch.resize(TMB_AUDIOFILE_BUFFER_SIZE / TMB_FRAMESIZE *
                          static_cast<std::size_t>(m_info.channels));
     }

@@ -5,8 +5,6 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <sndfile.h>
-
 #include <QDebug>
 
 #include <climits>
@@ -75,8 +73,13 @@ StereoDownmix::StereoDownmix(int channels, const std::vector<int>& positions)
     }
 }
 
-std::vector<int> StereoDownmix::positionsFromSndFile(const int* map, int channels)
+std::vector<int> StereoDownmix::positionsOf(SNDFILE* file, int channels)
 {
+    int map[kMaxChannels] = {};
+    if (channels < 1 || channels > kMaxChannels ||
+        sf_command(file, SFC_GET_CHANNEL_MAP_INFO, map, static_cast<int>(sizeof(int)) * channels) !=
+            SF_TRUE)
+        return {};
     std::vector<int> positions;
     for (int i = 0; i < channels; ++i) {
         AVChannel position = AV_CHAN_NONE;

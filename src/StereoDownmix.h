@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sndfile.h>
+
 #include <vector>
 
 // Mixes interleaved frames of three or more channels down to stereo, with the
@@ -22,9 +24,9 @@ public:
     // where FFmpeg knows none, the first two channels are left and right.
     explicit StereoDownmix(int channels, const std::vector<int>& positions = {});
 
-    // The positions of a libsndfile channel map (SF_CHANNEL_MAP_*); empty when
-    // it names a channel FFmpeg has no place for.
-    static std::vector<int> positionsFromSndFile(const int* map, int channels);
+    // The positions the channel map of a file opened with libsndfile names;
+    // empty when it has none, or names a channel FFmpeg has no place for.
+    static std::vector<int> positionsOf(SNDFILE* file, int channels);
 
     int getChannels() const { return m_channels; }
     // out (2 x frames) from in (channels x frames). out may be in itself: each

@@ -32,12 +32,8 @@ StreamingAudioFile::StreamingAudioFile(const QString& fileName)
                                     m_info.channels);
     }
     if (m_length > 0 && m_info.channels > 2) {
-        int map[StereoDownmix::kMaxChannels] = {};
-        std::vector<int> positions;
-        if (sf_command(m_pFile, SFC_GET_CHANNEL_MAP_INFO, map,
-                       static_cast<int>(sizeof(int)) * m_info.channels) == SF_TRUE)
-            positions = StereoDownmix::positionsFromSndFile(map, m_info.channels);
-        m_pDownmix.reset(new StereoDownmix(m_info.channels, positions));
+        m_pDownmix.reset(new StereoDownmix(m_info.channels,
+                                           StereoDownmix::positionsOf(m_pFile, m_info.channels)));
     }
     // Allocated here, never while playing: read() runs on the audio thread.
     // One piece of source frames, in however many channels the file has.
