@@ -8,34 +8,6 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-// Samples of a fixed size: libsndfile takes the frame count from the data's
-// size, checked against the file's. For the others (FLAC, whose subtype names
-// only the sample width, Vorbis, Opus, MPEG, ADPCM) it is whatever the header
-// claims.
-bool isCountExact(int format)
-{
-    if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC)
-        return false;
-    switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_PCM_32:
-    case SF_FORMAT_FLOAT:
-    case SF_FORMAT_DOUBLE:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
 AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filename)
 {
     std::memset(&m_info, 0, sizeof(m_info));
@@ -56,9 +28,10 @@ AudioFileSndFile::AudioFileSndFile(const QString& filename) : m_filename(filenam
             refusal = QStringLiteral("longer than %1 frames, the most a loop may have")
                           .arg(kMaxLength / 2);
     }
-    // A claimed count is checked by decoding the file once, as the decoder
-    // reader does, so that what read delivers is the length reported.
-    if (refusal.isEmpty() && m_pSndFile != nullptr && !isCountExact(m_info.format))
+    // The header's count is checked by reading the file once, as the decoder
+    // reader does: libsndfile takes it from the header for compressed formats,
+    // and may deliver less than it says even for PCM.
+    if (refusal.isEmpty() && m_pSndFile != nullptr)
         m_info.frames = countFrames();
     if (!refusal.isEmpty())
         qDebug().noquote() << "Error opening file" << quoted << "-" << refusal;
@@ -98,7 +71,6 @@ sf_count_t AudioFileSndFile::countFrames()
     SF_INFO info;
     std::memset(&info, 0, sizeof(info));
     m_pSndFile = sf_open(m_filename.toUtf8().constData(), SFM_READ, &info);
-    m_counted = true;
     return m_pSndFile ? std::min(frames, m_info.frames) : 0;
 }
 
@@ -150,10 +122,10 @@ unsigned AudioFileSndFile::read(float* buffer, unsigned numSamples)
     }
     for (unsigned i = framesRead * TMB_FRAMESIZE; i < numSamples; ++i)
         buffer[i] = 0.0f;
-    // Within a counted length, what the library fails to deliver is damage,
-    // not the end: it reads as silence, and the length holds.
-    if (m_counted)
-        framesRead = numSamples / TMB_FRAMESIZE;
+    // Within the counted length, what the library fails to deliver is damage,
+    // not the end (a damaged FLAC loses more or less with the request size):
+    // it reads as silence, and the length holds.
+    framesRead = numSamples / TMB_FRAMESIZE;
     m_position += framesRead;
     const unsigned delivered = framesRead * TMB_FRAMESIZE;
     TMB_ASSERT_TEXT(framesRead * TMB_FRAMESIZE <= numSamples,

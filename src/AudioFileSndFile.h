@@ -14,7 +14,9 @@ class StereoDownmix;
 // Reads the formats libsndfile opens (WAV, AIFF and their relatives). Mono is
 // delivered with both channels equal; more than two channels are mixed down
 // to stereo. A source outside the supported rates or longer than the longest
-// loop is refused like one that does not open.
+// loop is refused like one that does not open. The length is what reading the
+// file yields, counted once at open (never more than its header claims), and
+// read delivers exactly that.
 //
 // Not thread-safe: created and asked for its length on the user-interface
 // thread, then read by one thread at a time (the background reader).
@@ -50,8 +52,6 @@ private:
     int m_sampleRate = 0;
     // Current position in frames of the source.
     unsigned long m_position = 0;
-    // The length was counted by reading the file, not taken from its header.
-    bool m_counted = false;
     // For more than two channels: the mix-down and a block of source frames.
     std::unique_ptr<StereoDownmix> m_pDownmix;
     std::vector<float> m_scratch;
