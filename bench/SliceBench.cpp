@@ -17,6 +17,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -94,11 +95,19 @@ void BM_SliceRenderRaw(benchmark::State& state)
     setRealtime(state);
 }
 
+// Arguments: pitch in semitones, and a stretch ratio given as n (n times
+// longer) or -n (n times shorter).
+double ratioArg(std::int64_t arg)
+{
+    return arg > 0 ? double(arg) : 1.0 / double(-arg);
+}
+
 void BM_SliceRender(benchmark::State& state)
 {
     auto slice = playingSlice();
     if (state.range(0) != 0)
         slice->setPitch(static_cast<int>(state.range(0)));
+    slice->setTimeStretchRatio(ratioArg(state.range(1)), 120);
     slice->play(true, 0.0, 1.0);
     std::vector<float> out(kBlock, 0.0f);
     for (auto _ : state) {
@@ -109,11 +118,38 @@ void BM_SliceRender(benchmark::State& state)
     setRealtime(state);
 }
 
+// A rebuild holds the slice's lock, so a playing pad waits for it: at the
+// limits of pitch and stretch it must stay short.
+void BM_SliceRebuild(benchmark::State& state)
+{
+    auto slice = playingSlice();
+    slice->setPitch(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        slice->setTimeStretchRatio(ratioArg(state.range(1)), 120);
+        state.PauseTiming();
+        slice->setTimeStretchRatio(1.0, 120);
+        state.ResumeTiming();
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_PlainMixLoop);
 BENCHMARK(BM_SliceRenderRaw);
-BENCHMARK(BM_SliceRender)->Arg(0)->Arg(7);
+// The limits of pitch (two octaves) and stretch (16 times) a pad may have.
+BENCHMARK(BM_SliceRender)
+    ->Args({0, 1})
+    ->Args({7, 1})
+    ->Args({24, -16})
+    ->Args({-24, -16})
+    ->Args({24, 16})
+    ->Args({-24, 16});
+BENCHMARK(BM_SliceRebuild)
+    ->Args({24, 16})
+    ->Args({-24, 16})
+    ->Args({24, -16})
+    ->Args({-24, -16})
+    ->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {

@@ -7,6 +7,8 @@
 
 #include <QButtonGroup>
 
+#include <climits>
+
 namespace {
 
 const char* const kTempo = "AdvancedSlicingTempo";
@@ -19,23 +21,17 @@ const double kDefaultTempo = 120.0;
 const double kDefaultInterval = 4.0;
 const int kDefaultTimeSignature = 4;
 
-QString setting(const char* key)
+// Each value within the range its box offers.
+double settingFor(const QDoubleSpinBox* box, const char* key, double fallback)
 {
-    return Settings::instance()->getSetting(QString::fromLatin1(key));
+    return Settings::instance()->getDoubleSetting(QString::fromLatin1(key), fallback,
+                                                  box->minimum(), box->maximum());
 }
 
-double settingAsDouble(const char* key, double fallback)
+int settingFor(const QSpinBox* box, const char* key, int fallback)
 {
-    bool ok = false;
-    const double value = setting(key).toDouble(&ok);
-    return ok ? value : fallback;
-}
-
-int settingAsInt(const char* key, int fallback)
-{
-    bool ok = false;
-    const int value = setting(key).toInt(&ok);
-    return ok ? value : fallback;
+    return Settings::instance()->getIntSetting(QString::fromLatin1(key), fallback, box->minimum(),
+                                               box->maximum());
 }
 
 // General format with 6 significant digits: 120 as "120", 2.5 as "2.5".
@@ -66,13 +62,18 @@ AdvancedSlicingUI::AdvancedSlicingUI(QWidget* parent, Kerfer* kerfer, KerferHist
 
 void AdvancedSlicingUI::restoreSettings()
 {
-    m_ui.doubleSpinBoxTempo->setValue(settingAsDouble(kTempo, kDefaultTempo));
-    m_ui.doubleSpinBoxInterval->setValue(settingAsDouble(kInterval, kDefaultInterval));
-    m_ui.spinBoxTimeSigNumer->setValue(settingAsInt(kNumerator, kDefaultTimeSignature));
-    m_ui.spinBoxTimeSigDenom->setValue(settingAsInt(kDenominator, kDefaultTimeSignature));
+    m_ui.doubleSpinBoxTempo->setValue(settingFor(m_ui.doubleSpinBoxTempo, kTempo, kDefaultTempo));
+    m_ui.doubleSpinBoxInterval->setValue(
+        settingFor(m_ui.doubleSpinBoxInterval, kInterval, kDefaultInterval));
+    m_ui.spinBoxTimeSigNumer->setValue(
+        settingFor(m_ui.spinBoxTimeSigNumer, kNumerator, kDefaultTimeSignature));
+    m_ui.spinBoxTimeSigDenom->setValue(
+        settingFor(m_ui.spinBoxTimeSigDenom, kDenominator, kDefaultTimeSignature));
     m_ui.checkBoxSnap->setChecked(
         ZeroCrossingSnap::isEnabled(ZeroCrossingSnap::kAdvancedSlicingKey));
-    if (settingAsInt(kByBeats, 1) != 0)
+    // Any number but 0 slices by beats.
+    if (Settings::instance()->getIntSetting(QString::fromLatin1(kByBeats), 1, INT_MIN, INT_MAX) !=
+        0)
         m_ui.radioButtonBeats->setChecked(true);
     else
         m_ui.radioButtonBars->setChecked(true);

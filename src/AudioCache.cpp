@@ -29,6 +29,11 @@ int tableCost(unsigned long length)
 // Sample indices are 32-bit throughout the program.
 const unsigned long kMaxLength = 0xfffffffeul;
 
+// The chunks of the first minute (at 44.1 kHz) exist from construction on.
+// Beyond that the fill adds each chunk as the reader delivers its audio, so
+// memory follows what is decoded, never a length a header merely claims.
+const unsigned long kPreallocatedSamples = 5292000;
+
 inline unsigned long chunkKey(unsigned long index)
 {
     return index - index % kChunk;
@@ -68,6 +73,7 @@ void AudioCache::preallocate()
     std::lock_guard<std::mutex> locker(m_mutex);
     QElapsedTimer timer;
     timer.start();
+    const unsigned long end = std::min(m_length, kPreallocatedSamples);
     unsigned long start = 0;
     try {
         do {
@@ -77,7 +83,7 @@ void AudioCache::preallocate()
                 m_chunks.insert(start, chunk, 1);
             }
             start += kChunk;
-        } while (start < m_length);
+        } while (start < end);
     } catch (const std::bad_alloc&) {
         // The chunks that exist are filled; the rest of the file reads as
         // silence, as beyond the last chunk.
@@ -249,16 +255,15 @@ void AudioCache::fill()
             chunk = m_chunks.object(pos);
         }
         if (chunk == nullptr) {
-            // Only the last read of a file of whole chunks lands here (at the
-            // length). Elsewhere the table ended early (preallocation ran out of
-            // memory) or the reader delivered more than its length: the fill
-            // ends rather than grow the table.
-            if (pos != m_length)
-                break;
+            // Beyond the preallocated part, and the last read of a file of
+            // whole chunks (at the length). The reader never delivers past the
+            // length, so the table stays within it. Allocated without the
+            // lock; readers find the chunk once it is in.
             try {
                 chunk = new AudioChunk;
             } catch (const std::bad_alloc&) {
-                break; // it would only have received the final empty read
+                qDebug() << "AudioCache: out of memory at sample" << pos << "of" << m_length;
+                break;
             }
             chunk->m_startSample = pos;
             {
@@ -266,10 +271,12 @@ void AudioCache::fill()
                 m_chunks.insert(pos, chunk, 1);
                 m_numChunks.store(m_chunks.count(), std::memory_order_relaxed);
             }
-            qDebug() << "Warning: Allocated and inserted new chunk during fill" << pos;
+            if (pos == m_length)
+                qDebug() << "Warning: Allocated and inserted new chunk during fill" << pos;
         }
         const unsigned asked = static_cast<unsigned>(chunk->m_size);
         const unsigned got = m_pFile ? std::min(m_pFile->read(block.data(), asked), asked) : 0;
+        AudioFile::silenceNonFinite(block.data(), got);
         {
             std::lock_guard<std::mutex> locker(m_mutex);
             std::memcpy(chunk->m_pBuffer, block.data(), got * sizeof(float));

@@ -9,9 +9,10 @@
 class AudioChunk;
 class AudioFile;
 
-// The decoded audio of one file, in zeroed chunks of 4096 samples that all
-// exist from construction on and are filled in the background, front to back.
-// Until the fill reaches a chunk it reads as silence. No chunk is ever evicted.
+// The decoded audio of one file, in chunks of 4096 samples filled in the
+// background, front to back. The chunks of the first minute exist (zeroed)
+// from construction on; later ones are added as the fill delivers them. Until
+// the fill reaches a chunk it reads as silence. No chunk is ever evicted.
 //
 // The cache borrows its AudioFile. The background reader stops touching it
 // once the cache is destroyed or stopFill() has returned; until then the owner
@@ -55,7 +56,7 @@ public:
     // that yielded nothing); false for a fill that was stopped.
     bool isFilled() const { return m_filled.load(std::memory_order_acquire); }
 
-    // Creates every chunk the length needs that does not exist yet.
+    // Creates the chunks of the first minute that do not exist yet.
     void preallocate();
     // Decodes the file into the chunks; run by the background reader.
     void fill();

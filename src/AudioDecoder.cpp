@@ -1,5 +1,7 @@
 #include "AudioDecoder.h"
 
+#include "StereoDownmix.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -62,15 +64,47 @@ enum class Counting
     Decode,
 };
 
+// Bytes of one frame of a plain PCM codec; 0 for PCM with headers or
+// packing of its own, and for any other codec.
+int pcmFrameBytes(const AVCodecParameters* par)
+{
+    const AVCodecID id = par->codec_id;
+    if (id < AV_CODEC_ID_PCM_S16LE || id >= AV_CODEC_ID_ADPCM_IMA_QT)
+        return 0;
+    const int bits = av_get_bits_per_sample(id);
+    return bits > 0 && bits % 8 == 0 ? bits / 8 * par->ch_layout.nb_channels : 0;
+}
+
+// The most frames one packet of a codec whose packets decode to their
+// duration can hold; 0 when its packets are checked otherwise (PCM, by size)
+// or cannot be checked.
+std::int64_t packetFrameLimit(const AVCodecParameters* par)
+{
+    switch (par->codec_id) {
+    case AV_CODEC_ID_FLAC:
+        return 65535; // the format's largest block
+    case AV_CODEC_ID_ALAC:
+        // The frame length the encoder declared; the decoder takes no more
+        // than 4096 x 4096.
+        if (par->extradata && par->extradata_size >= 36) {
+            const std::int64_t frames = AV_RB32(par->extradata + 12);
+            return frames <= 4096 * 4096 ? frames : 0;
+        }
+        return 0;
+    default:
+        return 0;
+    }
+}
+
 Counting countingFor(const AVCodecParameters* par)
 {
     const AVCodecID id = par->codec_id;
     if (id >= AV_CODEC_ID_PCM_S16LE && id < AV_CODEC_ID_ADPCM_IMA_QT)
-        return Counting::PacketDuration;
+        return pcmFrameBytes(par) > 0 ? Counting::PacketDuration : Counting::Decode;
     switch (id) {
     case AV_CODEC_ID_FLAC:
     case AV_CODEC_ID_ALAC:
-        return Counting::PacketDuration;
+        return packetFrameLimit(par) > 0 ? Counting::PacketDuration : Counting::Decode;
     case AV_CODEC_ID_MP1:
     case AV_CODEC_ID_MP2:
     case AV_CODEC_ID_MP3:
@@ -103,12 +137,14 @@ int movieTimescale(const std::string& filename)
     if (!f)
         return 0;
     int result = 0;
-    bool ok = true;
+    bool ok = fseeko(f, 0, SEEK_END) == 0;
+    const std::int64_t fileSize = ok ? ftello(f) : -1;
+    ok = ok && fileSize >= 0 && fseeko(f, 0, SEEK_SET) == 0;
     // Walks top-level boxes to "moov", then its children to "mvhd".
     std::int64_t limit = -1;
     for (int boxes = 0; ok && boxes < 4096; ++boxes) {
         const std::int64_t start = ftello(f);
-        if (limit >= 0 && start + 8 > limit)
+        if (start < 0 || (limit >= 0 && start + 8 > limit))
             break;
         std::uint64_t size = readBe32(f, ok);
         const std::uint32_t type = readBe32(f, ok);
@@ -120,8 +156,12 @@ int movieTimescale(const std::string& filename)
         }
         if (!ok || (size != 0 && size < static_cast<std::uint64_t>(header)))
             break;
+        // A box claiming more than the file holds ends with the file (a size
+        // of 0 says so too); a 64-bit size may claim anything.
+        if (size == 0 || size > static_cast<std::uint64_t>(fileSize - start))
+            size = static_cast<std::uint64_t>(fileSize - start);
         if (type == MKBETAG('m', 'o', 'o', 'v')) {
-            limit = size == 0 ? INT64_MAX : start + static_cast<std::int64_t>(size);
+            limit = start + static_cast<std::int64_t>(size);
             continue;
         }
         if (type == MKBETAG('m', 'v', 'h', 'd') && limit >= 0) {
@@ -134,8 +174,6 @@ int movieTimescale(const std::string& filename)
                 result = static_cast<int>(scale);
             break;
         }
-        if (size == 0)
-            break;
         if (fseeko(f, start + static_cast<std::int64_t>(size), SEEK_SET) != 0)
             break;
     }
@@ -151,6 +189,8 @@ struct PacketModel
 {
     Counting counting = Counting::Decode;
     int frameSize = 0;
+    int frameBytes = 0;
+    std::int64_t frameLimit = 0;
     AVRational timeBase{0, 1};
     int rate = 0;
     std::int64_t skip = 0;
@@ -158,6 +198,7 @@ struct PacketModel
     PacketModel() = default;
     explicit PacketModel(const AVStream* st)
         : counting(countingFor(st->codecpar)), frameSize(st->codecpar->frame_size),
+          frameBytes(pcmFrameBytes(st->codecpar)), frameLimit(packetFrameLimit(st->codecpar)),
           timeBase(st->time_base), rate(st->codecpar->sample_rate)
     {
     }
@@ -172,6 +213,13 @@ struct PacketModel
         const std::int64_t duration = av_rescale_q(packet->duration, timeBase, AVRational{1, rate});
         std::int64_t out = counting == Counting::FixedFrame ? frameSize : duration;
         if (duration <= 0 || duration > out)
+            return -1;
+        // A container may claim any duration; one the packet cannot hold is
+        // not believed (the file is then counted by decoding it).
+        if (counting == Counting::PacketDuration &&
+            (frameBytes > 0
+                 ? packet->size % frameBytes != 0 || packet->size / frameBytes != duration
+                 : duration > frameLimit))
             return -1;
         std::size_t sideSize = 0;
         const uint8_t* side = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &sideSize);
@@ -254,9 +302,14 @@ struct AudioDecoder::Private
     AVFrame* frame = nullptr;
     int stream = -1;
 
+    // The source's channels, and the one or two that read() delivers: more
+    // than two are mixed down to stereo.
     int channels = 0;
+    int outChannels = 0;
+    std::unique_ptr<StereoDownmix> downmix;
     int rate = 0;
     bool ready = false;
+    std::int64_t maxFrames = 0;
     std::int64_t totalFrames = 0;
     // Frames handed out by read() since the start.
     std::int64_t positionFrames = 0;
@@ -267,6 +320,14 @@ struct AudioDecoder::Private
     bool counted = false;
     PacketModel model;
     std::int64_t lostFrames = 0;
+    // Frames the packet sent last still owes its count: what it fails to
+    // deliver becomes silence, what it delivers beyond is dropped.
+    std::int64_t owedFrames = 0;
+    // Packets the count saw and those sent to the decoder since the start;
+    // the last one also owes the frames the MP4 tail correction added.
+    std::int64_t countedPackets = 0;
+    std::int64_t sentPackets = 0;
+    std::int64_t tailFrames = 0;
 
     // Decoded, converted samples not yet handed out.
     std::vector<float> pending;
@@ -299,6 +360,8 @@ struct AudioDecoder::Private
         swrFormat = AV_SAMPLE_FMT_NONE;
         pendingBegin = pendingEnd = 0;
         lostFrames = 0;
+        owedFrames = 0;
+        sentPackets = 0;
         flushing = false;
         finished = false;
         if (packet)
@@ -390,14 +453,20 @@ struct AudioDecoder::Private
             int r = avcodec_receive_frame(codec, frame);
             if (r == 0)
                 return true;
-            if (r == AVERROR_EOF)
-                break;
-            if (r != AVERROR(EAGAIN)) {
+            if (r != AVERROR(EAGAIN) && r != AVERROR_EOF) {
                 if (++errors > 100000)
                     break;
                 continue;
             }
-            if (flushing)
+            // The packet sent last has given all it will. The decoders whose
+            // output the model predicts decode synchronously, so the silence
+            // lands where the packet was.
+            if (owedFrames > 0) {
+                lostFrames += owedFrames;
+                owedFrames = 0;
+                return true;
+            }
+            if (r == AVERROR_EOF || flushing)
                 break;
             if (readPacket() < 0) {
                 av_packet_unref(packet);
@@ -405,19 +474,21 @@ struct AudioDecoder::Private
                 avcodec_send_packet(codec, nullptr);
                 continue;
             }
-            const std::int64_t expected = counted ? model.expected(packet) : 0;
+            std::int64_t expected = counted ? model.expected(packet) : 0;
+            if (++sentPackets == countedPackets && expected > 0)
+                expected += tailFrames;
             r = avcodec_send_packet(codec, packet);
             av_packet_unref(packet);
-            // The decoders whose output the model predicts fail
-            // synchronously, so the silence lands where the packet was.
-            if (r < 0 && r != AVERROR(EAGAIN)) {
+            if (r < 0) {
                 if (expected > 0) {
                     lostFrames += expected;
                     return true;
                 }
                 if (++errors > 100000)
                     break;
+                continue;
             }
+            owedFrames = std::max<std::int64_t>(expected, 0);
         }
         finished = true;
         return false;
@@ -459,7 +530,7 @@ struct AudioDecoder::Private
         for (;;) {
             if (lostFrames > 0) {
                 const std::int64_t n = std::min<std::int64_t>(lostFrames, 4096);
-                const std::size_t samples = static_cast<std::size_t>(n) * channels;
+                const std::size_t samples = static_cast<std::size_t>(n) * outChannels;
                 std::fill_n(reservePending(samples), samples, 0.0f);
                 lostFrames -= n;
                 pendingEnd = samples;
@@ -469,9 +540,14 @@ struct AudioDecoder::Private
                 return false;
             if (lostFrames > 0)
                 continue;
-            const int n = frame->nb_samples;
+            int n = frame->nb_samples;
             // A frame with another channel count cannot be placed in our
-            // interleaving; it is dropped like an undecodable packet.
+            // interleaving; it is dropped like an undecodable packet (and in
+            // a counted file becomes silence as well).
+            if (counted && frame->ch_layout.nb_channels == channels) {
+                n = static_cast<int>(std::min<std::int64_t>(n, owedFrames));
+                owedFrames -= std::max(n, 0);
+            }
             if (n <= 0 || frame->ch_layout.nb_channels != channels) {
                 av_frame_unref(frame);
                 continue;
@@ -489,7 +565,9 @@ struct AudioDecoder::Private
                 got = 0;
             av_frame_unref(frame);
             if (got > 0) {
-                pendingEnd = static_cast<std::size_t>(got) * channels;
+                if (downmix)
+                    downmix->process(out, out, static_cast<unsigned>(got));
+                pendingEnd = static_cast<std::size_t>(got) * outChannels;
                 return true;
             }
         }
@@ -509,10 +587,12 @@ struct AudioDecoder::Private
         std::int64_t total = 0;
         std::int64_t lastFrames = 0;
         lastPts = AV_NOPTS_VALUE;
+        countedPackets = 0;
         while (readPacket() >= 0) {
             const std::int64_t n = counter.expected(packet);
             if (n < 0)
                 return false;
+            ++countedPackets;
             total += n;
             lastFrames = n;
             lastPts = packet->pts;
@@ -552,11 +632,12 @@ struct AudioDecoder::Private
         return lastSamples > 0;
     }
 
-    // Exact count for codecs whose packets do not tell: decodes the file once.
+    // Exact count for codecs whose packets do not tell: decodes the file once,
+    // or until it is longer than the limit.
     std::int64_t countByDecoding()
     {
         std::int64_t total = 0;
-        while (nextFrame()) {
+        while ((maxFrames <= 0 || total <= maxFrames) && nextFrame()) {
             if (frame->nb_samples > 0 && frame->ch_layout.nb_channels == channels)
                 total += frame->nb_samples;
             av_frame_unref(frame);
@@ -615,13 +696,15 @@ int AudioDecoder::open()
     d->counted = false;
     d->totalFrames = 0;
     d->positionFrames = 0;
-    d->channels = 0;
+    d->channels = d->outChannels = 0;
+    d->downmix.reset();
     d->rate = 0;
     const int result = d->open();
     if (result != 0) {
         // A failed open reports nothing, as if no file had been given.
         d->closeDecoding();
-        d->channels = 0;
+        d->channels = d->outChannels = 0;
+        d->downmix.reset();
         d->rate = 0;
     }
     return result;
@@ -645,8 +728,17 @@ int AudioDecoder::Private::open()
     if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0 ||
         !avcodec_find_decoder(par->codec_id))
         return -1;
+    if (par->ch_layout.nb_channels > StereoDownmix::kMaxChannels)
+        return -1;
     rate = par->sample_rate;
     channels = par->ch_layout.nb_channels;
+    outChannels = std::min(channels, 2);
+    if (channels > 2) {
+        std::vector<int> positions;
+        for (int i = 0; i < channels; ++i)
+            positions.push_back(av_channel_layout_channel_from_index(&par->ch_layout, i));
+        downmix.reset(new StereoDownmix(channels, positions));
+    }
     selectStream();
 
     // The length must be known before decoding starts (the cache is sized by
@@ -657,16 +749,20 @@ int AudioDecoder::Private::open()
     std::int64_t lastDuration = 0;
     int lastSize = 0;
     const bool mp4 = isMovFamily(format);
+    tailFrames = 0;
     if (countPackets(frames, lastPts, lastDuration, lastSize)) {
         counted = true;
         if (mp4)
-            frames += mp4TailCorrection(lastPts, lastDuration, lastSize);
+            tailFrames = mp4TailCorrection(lastPts, lastDuration, lastSize);
+        frames += tailFrames;
     } else {
         counted = false;
         if (!openDecoding())
             return -1;
         frames = countByDecoding();
     }
+    if (maxFrames > 0 && frames > maxFrames)
+        return AudioDecoder::TooLong;
     // Decoding starts from a freshly opened file rather than a seek, so the
     // demuxer hands out exactly the packets the count saw.
     if (!openDecoding())
@@ -684,8 +780,8 @@ int AudioDecoder::read(int size, float* buffer)
     const std::int64_t framesLeft = d->totalFrames - d->positionFrames;
     // Whole frames only, and never past the total open() reported.
     const std::int64_t want =
-        std::min<std::int64_t>(size / d->channels, std::max<std::int64_t>(0, framesLeft)) *
-        d->channels;
+        std::min<std::int64_t>(size / d->outChannels, std::max<std::int64_t>(0, framesLeft)) *
+        d->outChannels;
     std::int64_t got = 0;
     while (got < want) {
         if (d->pendingBegin == d->pendingEnd && !d->decodeMore())
@@ -695,7 +791,7 @@ int AudioDecoder::read(int size, float* buffer)
         d->pendingBegin += n;
         got += n;
     }
-    d->positionFrames += got / d->channels;
+    d->positionFrames += got / d->outChannels;
     return static_cast<int>(got);
 }
 
@@ -704,7 +800,7 @@ void AudioDecoder::seek(int sampleIdx)
     if (!d->ready)
         return;
     const std::int64_t target =
-        std::min<std::int64_t>(std::max(sampleIdx, 0) / d->channels, d->totalFrames);
+        std::min<std::int64_t>(std::max(sampleIdx, 0) / d->outChannels, d->totalFrames);
     if (target == d->totalFrames) {
         // Nothing is left to read there; no need to decode the way to it.
         d->pendingBegin = d->pendingEnd = 0;
@@ -723,21 +819,26 @@ void AudioDecoder::seek(int sampleIdx)
     while (d->positionFrames < target) {
         if (d->pendingBegin == d->pendingEnd && !d->decodeMore())
             break;
-        const std::int64_t available = (d->pendingEnd - d->pendingBegin) / d->channels;
+        const std::int64_t available = (d->pendingEnd - d->pendingBegin) / d->outChannels;
         const std::int64_t n = std::min(target - d->positionFrames, available);
-        d->pendingBegin += n * d->channels;
+        d->pendingBegin += n * d->outChannels;
         d->positionFrames += n;
     }
 }
 
 std::int64_t AudioDecoder::getTotalSamples() const
 {
-    return d->totalFrames * d->channels;
+    return d->totalFrames * d->outChannels;
 }
 
 int AudioDecoder::getChannels() const
 {
-    return d->channels;
+    return d->outChannels;
+}
+
+void AudioDecoder::setMaxFrames(std::int64_t frames)
+{
+    d->maxFrames = frames;
 }
 
 int AudioDecoder::getSampleRate() const
@@ -747,5 +848,5 @@ int AudioDecoder::getSampleRate() const
 
 std::int64_t AudioDecoder::getPosition() const
 {
-    return d->positionFrames * d->channels;
+    return d->positionFrames * d->outChannels;
 }

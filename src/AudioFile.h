@@ -1,5 +1,8 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 // Positions and lengths are held in unsigned long but never exceed 32 bits: a
@@ -18,6 +21,26 @@
 class AudioFile
 {
 public:
+    // The rates a source may have. The formats go no further; a header that
+    // claims more is broken, and the resampler would take ages over a block.
+    static constexpr int kMinSampleRate = 1000;
+    static constexpr int kMaxSampleRate = 768000;
+    // The longest source a reader accepts, in samples of the stereo stream:
+    // 2^28, 1 GiB of decoded audio (about 50 minutes at 44.1 kHz).
+    static constexpr unsigned long kMaxLength = 1ul << 28;
+
+    static bool isSupportedRate(int rate)
+    {
+        return rate >= kMinSampleRate && rate <= kMaxSampleRate;
+    }
+    // Sets NaN and infinite samples (a damaged float file) to 0: one would
+    // take the whole mix, and stick in a resampler's filters for good.
+    static void silenceNonFinite(float* samples, std::size_t count)
+    {
+        std::replace_if(
+            samples, samples + count, [](float v) { return !std::isfinite(v); }, 0.0f);
+    }
+
     virtual ~AudioFile();
 
     // Samples the source yields as stereo (2 x frames, whatever its channel

@@ -12,8 +12,19 @@
 AudioFileAudioDecoder::AudioFileAudioDecoder(const QString& fileName)
     : m_pDecoder(new AudioDecoder(QFile::encodeName(fileName).toStdString())), m_fileName(fileName)
 {
-    if (m_pDecoder->open() != 0)
+    m_pDecoder->setMaxFrames(static_cast<std::int64_t>(kMaxLength / 2));
+    const int result = m_pDecoder->open();
+    const int rate = m_pDecoder->getSampleRate();
+    if (result == AudioDecoder::TooLong)
+        qDebug() << "Error opening file" << m_fileName << "- longer than" << kMaxLength / 2
+                 << "frames, the most a loop may have";
+    else if (result != 0)
         qDebug() << "Error opening file" << m_fileName;
+    else if (!isSupportedRate(rate))
+        qDebug() << "Error opening file" << m_fileName << "- its sample rate" << rate
+                 << "Hz is outside" << kMinSampleRate << "to" << kMaxSampleRate << "Hz";
+    else
+        m_usable = true;
     qDebug() << "fileLength:" << m_pDecoder->getTotalSamples();
     qDebug() << "channels:" << m_pDecoder->getChannels();
     qDebug() << "samplerate:" << m_pDecoder->getSampleRate();
@@ -27,7 +38,7 @@ AudioFileAudioDecoder::~AudioFileAudioDecoder()
 unsigned long AudioFileAudioDecoder::getLength()
 {
     const int channels = m_pDecoder->getChannels();
-    if (channels <= 0)
+    if (!m_usable || channels <= 0)
         return 0;
     const std::uint64_t frames =
         static_cast<std::uint64_t>(m_pDecoder->getTotalSamples()) / channels;
@@ -38,7 +49,7 @@ unsigned long AudioFileAudioDecoder::getLength()
 
 int AudioFileAudioDecoder::getSampleRate()
 {
-    return m_pDecoder->getSampleRate();
+    return m_usable ? m_pDecoder->getSampleRate() : 0;
 }
 
 unsigned AudioFileAudioDecoder::read(float* buffer, unsigned numSamples)
@@ -54,9 +65,9 @@ unsigned AudioFileAudioDecoder::read(float* buffer, unsigned numSamples)
     if (position + numSamples > length)
         numSamples = position >= length ? 0 : static_cast<unsigned>(length - position);
 
+    // The decoder delivers one channel or two (more are mixed down).
     unsigned framesRead = 0;
-    switch (m_pDecoder->getChannels()) {
-    case 1: {
+    if (m_pDecoder->getChannels() == 1) {
         const int n = m_pDecoder->read(static_cast<int>(numSamples / 2), buffer);
         framesRead = n > 0 ? static_cast<unsigned>(n) : 0;
         // Backwards, so no value is overwritten before it has been spread.
@@ -65,16 +76,9 @@ unsigned AudioFileAudioDecoder::read(float* buffer, unsigned numSamples)
             buffer[2 * i] = v;
             buffer[2 * i + 1] = v;
         }
-        break;
-    }
-    case 2: {
+    } else {
         const int m = m_pDecoder->read(static_cast<int>(numSamples), buffer);
         framesRead = m > 0 ? static_cast<unsigned>(m) / 2 : 0;
-        break;
-    }
-    default:
-        // More than two channels: not decoded, plays as silence.
-        break;
     }
     m_framesRead += framesRead;
 
@@ -92,7 +96,7 @@ void AudioFileAudioDecoder::seek(unsigned long sample)
     // stereo samples: convert through the frame, and keep the read counter
     // in step so the end of the stream is still found.
     const int channels = m_pDecoder->getChannels();
-    if (channels <= 0)
+    if (!m_usable || channels <= 0)
         return;
     const unsigned long frame = std::min(sample, getLength()) / 2;
     m_pDecoder->seek(static_cast<int>(

@@ -7,9 +7,10 @@
 class AudioDecoder;
 
 // Reads any file the decoder opens (MP3, M4A, WAV, AIFF, FLAC, Ogg) into the
-// stereo stream: mono is spread to both channels, a source with more than two
-// channels reads as silence. Not thread-safe: after construction only the
-// background reader calls read().
+// stereo stream: mono is spread to both channels, more than two channels are
+// mixed down. A source outside the supported rates, or longer than the
+// longest loop, is refused like one that does not open (length 0). Not
+// thread-safe: after construction only the background reader calls read().
 class AudioFileAudioDecoder : public AudioFile
 {
 public:
@@ -19,8 +20,8 @@ public:
     AudioFileAudioDecoder(const AudioFileAudioDecoder&) = delete;
     AudioFileAudioDecoder& operator=(const AudioFileAudioDecoder&) = delete;
 
-    // 2 x the source's frames whatever its channel count (so a six-channel
-    // file is as long as it plays, in silence); 0 when the file did not open.
+    // 2 x the source's frames whatever its channel count; 0 when the file did
+    // not open or was refused.
     unsigned long getLength() override;
     int getSampleRate() override;
     unsigned read(float* buffer, unsigned numSamples) override;
@@ -33,4 +34,6 @@ private:
     QString m_fileName;
     // Frames delivered since the start (or since the last seek's target).
     unsigned long m_framesRead = 0;
+    // Opened, with a supported rate and length.
+    bool m_usable = false;
 };

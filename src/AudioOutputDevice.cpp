@@ -14,7 +14,6 @@ const int kChannels = 2;
 const double kSampleRate = 44100.0;
 // Samples of both channels per second, the unit of "AudioDeviceBufferSize".
 const float kSamplesPerSecond = 88200.0f;
-const int kFallbackBufferSize = 2048;
 } // namespace
 
 AudioOutputDevice::AudioOutputDevice(SliceEngine* engine) : m_pEngine(engine) {}
@@ -51,10 +50,7 @@ int AudioOutputDevice::open()
         return 1;
     }
 
-    bool isNumber = false;
-    const int bufferSize =
-        settings->getSetting(QStringLiteral("AudioDeviceBufferSize")).toInt(&isNumber);
-    const int samples = isNumber && bufferSize >= 1 ? bufferSize : kFallbackBufferSize;
+    const int samples = settings->getAudioBufferSize();
     m_framesPerBuffer = static_cast<unsigned long>(samples / kChannels);
     const float latency = static_cast<float>(samples) * (1.0f / kSamplesPerSecond);
     qDebug() << "iFramesPerBuffer:" << m_framesPerBuffer;

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -35,6 +36,37 @@ QString doubleText(double value)
             return text;
     }
     return QString::number(value, 'g', 17);
+}
+
+// A pad value kept to its range, logged when it was not in it.
+template <typename T> T padValue(int pad, const char* what, T value, T minimum, T maximum)
+{
+    const T kept = std::clamp(value, minimum, maximum);
+    if (kept != value)
+        qDebug() << "Pad" << pad << what << value << "is outside" << minimum << "to" << maximum
+                 << "- using" << kept;
+    return kept;
+}
+
+// A number that is none at all (NaN, infinite) is taken as missing.
+template <typename T>
+T padNumber(int pad, const char* what, T value, T fallback, T minimum, T maximum)
+{
+    if (!std::isfinite(value)) {
+        qDebug() << "Pad" << pad << what << value << "is no number - using" << fallback;
+        return fallback;
+    }
+    return padValue(pad, what, value, minimum, maximum);
+}
+
+// Loop points lie within the sample, on whole frames (an odd one would swap
+// the channels of everything looped); the end is rounded up, so that no
+// region rounds away to nothing.
+unsigned long padPosition(int pad, const char* what, unsigned long value, unsigned long length,
+                          bool up)
+{
+    const unsigned long even = up ? value + (value & 1ul) : value & ~1ul;
+    return padValue(pad, what, std::max(even, value & ~1ul), 0ul, length);
 }
 
 QList<QSharedPointer<Slice>> emptyPads()
@@ -106,12 +138,16 @@ void BankSampler::loadSample(int index, const QString& fileName, int semitones,
     // stretch and reverse) happens before the pad list is touched, so the
     // audio thread keeps rendering the other pads meanwhile.
     QSharedPointer<Slice> sample(new Slice(fileName));
-    sample->setPitch(semitones);
-    sample->setTimeStretchRatio(timeStretchRatio, static_cast<unsigned>(m_masterTempo));
-    sample->setLoopMode(loopMode);
-    sample->setLoopStart(loopStart);
-    sample->setLoopEnd(loopEnd == 0 ? sample->getLength() : loopEnd);
-    sample->setGain(gain);
+    const unsigned long length = sample->getLength();
+    sample->setPitch(padValue(index, "pitch", semitones, -Slice::kMaxPitch, Slice::kMaxPitch));
+    sample->setTimeStretchRatio(padNumber(index, "stretch ratio", timeStretchRatio, 1.0,
+                                          Slice::kMinTimeStretchRatio, Slice::kMaxTimeStretchRatio),
+                                static_cast<unsigned>(m_masterTempo));
+    sample->setLoopMode(padValue(index, "loop mode", loopMode, 0, 2));
+    sample->setLoopStart(padPosition(index, "loop start", loopStart, length, false));
+    sample->setLoopEnd(loopEnd == 0 ? length
+                                    : padPosition(index, "loop end", loopEnd, length, true));
+    sample->setGain(padNumber(index, "gain", gain, 1.0f, 0.0f, MaxGain));
     if (reversed)
         sample->reverse();
 
@@ -141,14 +177,19 @@ void BankSampler::setSemitone(int index, int semitones)
 {
     QSharedPointer<Slice> sample = m_pSampleBank->value(index);
     if (sample)
-        sample->setPitch(semitones);
+        sample->setPitch(padValue(index, "pitch", semitones, -Slice::kMaxPitch, Slice::kMaxPitch));
 }
 
 void BankSampler::setTimeStretchBeats(int index, double beats)
 {
     QSharedPointer<Slice> sample = m_pSampleBank->value(index);
-    if (sample)
-        sample->stretchToBeats(beats, static_cast<unsigned>(m_masterTempo));
+    if (!sample)
+        return;
+    // 0 beats is no stretch at all; anything else is a length the picker offers.
+    if (beats != 0.0)
+        beats = padNumber(index, "stretch length in beats", beats, 0.0, MinStretchBeats,
+                          MaxStretchBeats);
+    sample->stretchToBeats(beats, static_cast<unsigned>(m_masterTempo));
 }
 
 void BankSampler::setMasterTempo(int bpm)
@@ -166,8 +207,16 @@ int BankSampler::getMasterTempo() const
     return m_masterTempo;
 }
 
-void BankSampler::addToChokeGroup(int index, const QString& group)
+void BankSampler::addToChokeGroup(int index, const QString& name)
 {
+    QString group = name;
+    if (group.size() > MaxChokeGroupLength) {
+        qDebug() << "Pad" << index << "choke group name of" << group.size()
+                 << "characters is cut to" << MaxChokeGroupLength;
+        // Not between the halves of a character.
+        group.truncate(group.at(MaxChokeGroupLength - 1).isHighSurrogate() ? MaxChokeGroupLength - 1
+                                                                           : MaxChokeGroupLength);
+    }
     qDebug() << "add sample" << index << "to choke group" << group;
     QSharedPointer<Slice> sample = m_pSampleBank->value(index);
     if (sample) {
@@ -337,6 +386,10 @@ void BankSampler::readXml(const QDomElement& element, const QString& projectDir)
 {
     clearBank();
     const QDir dir(projectDir);
+    // A later entry for a pad replaces an earlier one, so only the last is
+    // loaded: a file repeating entries would otherwise open its samples
+    // again and again.
+    QDomElement last[PadCount];
     for (QDomNode node = element.firstChild(); !node.isNull(); node = node.nextSibling()) {
         if (!node.isElement())
             continue;
@@ -344,12 +397,18 @@ void BankSampler::readXml(const QDomElement& element, const QString& projectDir)
         if (sample.tagName() != QLatin1String("Sample"))
             continue;
         // Text that is not a number reads as 0, as it always has.
-        const QString filename = sample.attribute(QStringLiteral("filename"));
         const int index = sample.attribute(QStringLiteral("index")).toInt();
-        if (index < 0 || index >= PadCount) {
-            qDebug() << "Project: no pad" << index << "for" << filename << "- skipped";
+        if (index < 0 || index >= PadCount)
+            qDebug() << "Project: no pad" << index << "for"
+                     << sample.attribute(QStringLiteral("filename")) << "- skipped";
+        else
+            last[index] = sample;
+    }
+    for (int index = 0; index < PadCount; ++index) {
+        const QDomElement& sample = last[index];
+        if (sample.isNull())
             continue;
-        }
+        const QString filename = sample.attribute(QStringLiteral("filename"));
         const int semitone = sample.attribute(QStringLiteral("semitone"), "0").toInt();
         const double ratio = sample.attribute(QStringLiteral("timestretchratio"), "1.0").toDouble();
         const int loopMode = sample.attribute(QStringLiteral("loopmode"), "0").toInt();

@@ -33,6 +33,13 @@ public:
     static constexpr int FirstNote = 36;
     // Value of the entries that keep the group names present in the map.
     static constexpr quint32 GroupPlaceholder = 9999;
+    // What the pad editor offers beyond the slice's own limits (pitch, stretch
+    // ratio): gain, the stretch picker's lengths, and group names of a length
+    // a list can show.
+    static constexpr float MaxGain = 5.0f;
+    static constexpr double MinStretchBeats = 0.25;
+    static constexpr double MaxStretchBeats = 32.0;
+    static constexpr int MaxChokeGroupLength = 64;
 
     BankSampler();
     ~BankSampler() override;
@@ -47,10 +54,15 @@ public:
     // for the sample's full length. The new sample is built and configured
     // before it replaces the pad, so a playing bank never waits for the load.
     // A file that cannot be read still fills the pad (with a silent sample).
+    // Values come from project files as well as from the pad editor: each is
+    // kept to the editor's range (loop points to the sample, on whole frames),
+    // with a log line naming the pad and the value; a gain or ratio that is
+    // no number at all gives the default.
     void loadSample(int index, const QString& fileName, int semitones, double timeStretchRatio,
                     int loopMode, unsigned long loopStart, unsigned long loopEnd, float gain,
                     bool reversed, const QString& chokeGroup);
 
+    // Pitch and stretch as the pad editor sets them, kept to its ranges too.
     void setSemitone(int index, int semitones);
     // Stretches the pad to last the beats at the master tempo (0 beats: unstretched).
     void setTimeStretchBeats(int index, double beats);
@@ -58,7 +70,8 @@ public:
     void setMasterTempo(int bpm);
     int getMasterTempo() const;
 
-    // Moves a pad into a group (out of the one its sample names).
+    // Moves a pad into a group (out of the one its sample names). A name
+    // longer than MaxChokeGroupLength is cut to it.
     void addToChokeGroup(int index, const QString& group);
     void removeFromChokeGroup(int index, const QString& group);
     // The group names, sorted.

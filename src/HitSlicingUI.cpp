@@ -16,10 +16,8 @@ const char* const HitSlicingUI::kSensitivityKey = "SliceAtHitsSensitivity";
 
 int HitSlicingUI::storedSensitivity()
 {
-    bool ok = false;
-    const int value =
-        Settings::instance()->getSetting(QString::fromLatin1(kSensitivityKey)).toInt(&ok);
-    return ok && value >= 0 && value <= 100 ? value : int(HitAnalysis::kDefaultSensitivity);
+    return Settings::instance()->getIntSetting(QString::fromLatin1(kSensitivityKey),
+                                               int(HitAnalysis::kDefaultSensitivity), 0, 100);
 }
 
 HitSlicingUI::HitSlicingUI(QWidget* parent, Kerfer* kerfer, LoopHits* hits, KerferHistory* history)

@@ -664,11 +664,12 @@ bool Kerfer::loadSliceTemplate(const QString& fileName, QString* reason)
             ++skipped;
             continue;
         }
-        const unsigned long point = roundDownToEven(static_cast<unsigned long>(position));
-        if (!points.contains(point))
-            points.append(point);
+        points.append(roundDownToEven(static_cast<unsigned long>(position)));
     }
+    // Sorted before the repeats go: a template may hold tens of thousands of
+    // points, and a search of the list for each would take minutes.
     std::sort(points.begin(), points.end());
+    points.erase(std::unique(points.begin(), points.end()), points.end());
     if (skipped > 0)
         qDebug() << "Slice template points outside the loop left out:" << skipped << fileName;
 

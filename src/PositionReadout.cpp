@@ -22,18 +22,15 @@ double PositionReadout::tempo() const
 {
     if (m_estimatedTempo > 0.0)
         return m_estimatedTempo;
-    bool ok = false;
-    const double bpm =
-        Settings::instance()->getSetting(QStringLiteral("AdvancedSlicingTempo")).toDouble(&ok);
-    return ok && bpm > 0.0 ? bpm : 120.0;
+    // The Advanced Slicing dialog's range.
+    return Settings::instance()->getDoubleSetting(QStringLiteral("AdvancedSlicingTempo"), 120.0,
+                                                  1.0, 1000.0);
 }
 
 int PositionReadout::beatsPerBar()
 {
-    bool ok = false;
-    const int beats =
-        Settings::instance()->getSetting(QStringLiteral("AdvancedSlicingTimeSigNumer")).toInt(&ok);
-    return ok && beats > 0 ? beats : 4;
+    return Settings::instance()->getIntSetting(QStringLiteral("AdvancedSlicingTimeSigNumer"), 4, 1,
+                                               99);
 }
 
 QString PositionReadout::timeText(double seconds)

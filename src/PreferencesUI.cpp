@@ -18,8 +18,8 @@ PreferencesUI::PreferencesUI(QWidget* parent, SliceEngine* engine)
     : QDialog(parent, Qt::Sheet), m_pEngine(engine)
 {
     m_ui.setupUi(this);
-    // The form may be edited; the limit the preview needs may not.
-    m_ui.spinBoxBufferSize->setMaximum(kMaxBufferSize);
+    // The form may be edited; the limits the devices and the preview need may not.
+    m_ui.spinBoxBufferSize->setRange(Settings::kMinAudioBufferSize, kMaxBufferSize);
     connect(m_ui.buttonBox, SIGNAL(accepted()), this, SLOT(slotAccept()));
     connect(m_ui.buttonBox, SIGNAL(rejected()), this, SLOT(slotReject()));
 
@@ -29,8 +29,7 @@ PreferencesUI::PreferencesUI(QWidget* parent, SliceEngine* engine)
                                                          Qt::MatchExactly | Qt::MatchCaseSensitive);
     m_ui.comboBoxAudioDevice->setCurrentIndex(index >= 0 ? index : 0);
 
-    const int bufferSize = settings->getSetting(kBufferSize).toInt();
-    m_ui.spinBoxBufferSize->setValue(bufferSize > 0 ? bufferSize : kDefaultBufferSize);
+    m_ui.spinBoxBufferSize->setValue(settings->getAudioBufferSize());
 
     // The form lists the choices in the order of ExportFormat's values.
     const ExportFormat format = SliceFileFormat::fromSettings();

@@ -2,6 +2,8 @@
 
 #include "ui_preferences10.h"
 
+#include "Settings.h"
+
 #include <QDialog>
 
 class SliceEngine;
@@ -15,8 +17,8 @@ class PreferencesUI : public QDialog
 public:
     // Largest buffer offered, in samples of both channels: the file preview
     // renders through a block of this size.
-    static constexpr int kMaxBufferSize = 4096;
-    static constexpr int kDefaultBufferSize = 2048;
+    static constexpr int kMaxBufferSize = Settings::kMaxAudioBufferSize;
+    static constexpr int kDefaultBufferSize = Settings::kDefaultAudioBufferSize;
 
     PreferencesUI(QWidget* parent, SliceEngine* engine);
 

@@ -8,6 +8,10 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
 namespace {
 
 Settings* g_pInstance = nullptr;
@@ -15,6 +19,7 @@ Settings* g_pInstance = nullptr;
 const char* const kOrganisation = "Fennory";
 const char* const kApplication = "Tamberlo";
 const char* const kFileName = "settings.xml";
+const qint64 kMaxFileBytes = 1024 * 1024;
 
 // XML 1.0 (fifth edition) NameStartChar.
 bool isNameStartChar(uint c)
@@ -114,6 +119,50 @@ QString Settings::getSetting(const QString& key) const
     return m_settings.value(key);
 }
 
+namespace {
+
+template <typename T> T clampLogged(const QString& key, T value, T minimum, T maximum)
+{
+    const T clamped = std::clamp(value, minimum, maximum);
+    if (clamped != value)
+        qDebug() << "Setting" << key << "of" << value << "is outside" << minimum << "to" << maximum
+                 << "- using" << clamped;
+    return clamped;
+}
+
+} // namespace
+
+int Settings::getIntSetting(const QString& key, int fallback, int minimum, int maximum) const
+{
+    bool ok = false;
+    const qlonglong value = getSetting(key).trimmed().toLongLong(&ok);
+    if (!ok)
+        return fallback;
+    return static_cast<int>(clampLogged<qlonglong>(key, value, minimum, maximum));
+}
+
+double Settings::getDoubleSetting(const QString& key, double fallback, double minimum,
+                                  double maximum) const
+{
+    bool ok = false;
+    const double value = getSetting(key).trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return fallback;
+    return clampLogged(key, value, minimum, maximum);
+}
+
+int Settings::getAudioBufferSize() const
+{
+    const QString key = QStringLiteral("AudioDeviceBufferSize");
+    // No number above 0 is no size at all. Otherwise whole frames of two
+    // samples: PortAudio's ALSA code divides by the frames per period and
+    // fails on one, and a size in the billions would be allocated.
+    if (getIntSetting(key, 0, INT_MIN, INT_MAX) <= 0)
+        return kDefaultAudioBufferSize;
+    return getIntSetting(key, kDefaultAudioBufferSize, kMinAudioBufferSize, kMaxAudioBufferSize) &
+           ~1;
+}
+
 void Settings::setSetting(const QString& key, const QString& value)
 {
     if (!isValidKey(key)) {
@@ -135,7 +184,11 @@ void Settings::load()
     QString error;
     int line = 0;
     int column = 0;
-    if (!document.setContent(&file, &error, &line, &column)) {
+    // Ours holds a few short lines; parsing a file of gigabytes would take
+    // the memory with it.
+    if (file.size() > kMaxFileBytes)
+        error = QStringLiteral("the file is far larger than settings ever are");
+    if (!error.isEmpty() || !document.setContent(&file, &error, &line, &column)) {
         file.close();
         qDebug() << "Unreadable settings file" << path << error << "at line" << line << "column"
                  << column;

@@ -72,13 +72,9 @@ quint32 evenDown(quint32 value)
     return value & ~quint32(1);
 }
 
-// The resampler takes the ratio in single precision and its tempo is 1/ratio:
-// both must stay finite and above zero.
 bool usableRatio(double ratio)
 {
-    const float single = static_cast<float>(ratio);
-    return std::isfinite(ratio) && ratio > 0.0 && std::isfinite(single) && single > 0.0f &&
-           std::isfinite(1.0 / single);
+    return ratio >= Slice::kMinTimeStretchRatio && ratio <= Slice::kMaxTimeStretchRatio;
 }
 } // namespace
 
@@ -270,6 +266,11 @@ float Slice::getGain() const
 void Slice::setGain(float gain)
 {
     Locker lock(m_mutex);
+    // One NaN would turn the whole mix into noise.
+    if (!std::isfinite(gain)) {
+        qDebug() << "Refusing gain" << gain;
+        return;
+    }
     m_gain = gain;
 }
 
@@ -282,6 +283,10 @@ int Slice::getPitch() const
 void Slice::setPitch(int semitones)
 {
     Locker lock(m_mutex);
+    if (semitones < -kMaxPitch || semitones > kMaxPitch) {
+        qDebug() << "Refusing pitch of" << semitones << "semitones";
+        return;
+    }
     m_pitch = static_cast<float>(semitones);
     rebuild();
 }
@@ -327,11 +332,19 @@ void Slice::stretchToBeats(double beats, unsigned bpm)
     // 120 samples per frame per second (the working rate's when it has none).
     const double samplesPerMinute = m_sampleRate > 0 ? 120.0 * m_sampleRate : kSamplesPerMinute;
     const quint32 newLength = toPosition((1.0 / bpm) * samplesPerMinute * beats);
-    const double ratio = newLength * (1.0 / m_length);
-    if (!usableRatio(ratio)) {
+    double ratio = newLength * (1.0 / m_length);
+    if (!(ratio > 0.0)) {
         qDebug() << "Refusing to stretch to" << beats << "beats at" << bpm << "bpm, slice length"
                  << m_length;
         return;
+    }
+    // A length the picker offers may lie beyond what playback takes for a
+    // very short or very long slice: it gets as close as playback goes.
+    if (!usableRatio(ratio)) {
+        const double kept = std::clamp(ratio, kMinTimeStretchRatio, kMaxTimeStretchRatio);
+        qDebug() << "Stretch ratio" << ratio << "for" << beats << "beats is beyond playback - using"
+                 << kept;
+        ratio = kept;
     }
     m_timeStretchRatio = ratio;
     qDebug() << "Stretching to" << beats << "beats.";

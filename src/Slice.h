@@ -28,6 +28,15 @@ class Slice : public QObject
 {
     Q_OBJECT
 public:
+    // What playback takes: two octaves of pitch either way, and stretches up
+    // to 16 times shorter or longer. A little beyond, with the pitch shifted
+    // too, a rebuild holds the slice (and its playback) for seconds, or a
+    // block takes longer than it plays; far beyond, the resampler hangs,
+    // crashes or grows its buffers without bound.
+    static constexpr int kMaxPitch = 24;
+    static constexpr double kMinTimeStretchRatio = 1.0 / 16;
+    static constexpr double kMaxTimeStretchRatio = 16.0;
+
     // An empty in-memory slice, filled by appendSamples (loop recorders).
     Slice();
     // Loads a file through the decoder reader. Returns at once with the full
@@ -66,18 +75,21 @@ public:
     void setLoopEnd(unsigned long end);
 
     float getGain() const;
+    // Refuses (logs and keeps the gain) a value that is not finite.
     void setGain(float gain);
 
-    // Whole semitones; setting the pitch rebuilds the resampler.
+    // Whole semitones; setting the pitch rebuilds the resampler. Refuses (logs
+    // and keeps the pitch) a value beyond kMaxPitch either way.
     int getPitch() const;
     void setPitch(int semitones);
     // Stretched length / unstretched length (2.0 plays twice as long).
     double getTimeStretchRatio() const;
-    // Refuses a ratio that is not finite and positive. bpm is the project
-    // tempo; it does not change the ratio.
+    // Refuses a ratio outside kMinTimeStretchRatio .. kMaxTimeStretchRatio.
+    // bpm is the project tempo; it does not change the ratio.
     void setTimeStretchRatio(double ratio, unsigned bpm);
-    // Stretches the slice to last the given number of beats at bpm. Refuses
-    // bpm 0, a slice of length 0 and results that give no usable ratio.
+    // Stretches the slice to last the given number of beats at bpm, as near
+    // as the ratio's limits allow. Refuses bpm 0, a slice of length 0 and
+    // beats that give no length.
     void stretchToBeats(double beats, unsigned bpm);
 
     bool isReversed() const;

@@ -4,10 +4,16 @@
 
 #include <sndfile.h>
 
+#include <memory>
+
+class StereoDownmix;
+
 // A file previewed straight from disk: each render cycle adds the next stretch
 // of it to the output, with no decoding into memory, no rate conversion and no
-// gain. Plays once, then stays silent. Built and destroyed on the user-interface
-// thread, read on the audio thread under the engine's mutex; it has no lock.
+// gain; more than two channels are mixed down to stereo. Plays once, then
+// stays silent. A file outside the supported rates is refused (silent), as one
+// that does not open. Built and destroyed on the user-interface thread, read
+// on the audio thread under the engine's mutex; it has no lock.
 class StreamingAudioFile
 {
 public:
@@ -25,8 +31,7 @@ public:
     // the file still holds are left as they were.
     void read(float* buffer, unsigned numSamples);
 
-    // Capacity of the scratch buffer, in floats: requests are served in pieces
-    // of at most this many output samples.
+    // Requests are served in pieces of at most this many output samples.
     static constexpr unsigned BufferSize = 4096;
 
 private:
@@ -34,6 +39,8 @@ private:
     SNDFILE* m_pFile;
     QString m_fileName;
     int m_length;
+    // One piece of source frames (BufferSize / 2 of them, in every channel).
     float* m_pAudioBuffer;
     sf_count_t m_position;
+    std::unique_ptr<StereoDownmix> m_pDownmix;
 };

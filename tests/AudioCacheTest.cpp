@@ -1,4 +1,5 @@
 #include "AudioCache.h"
+#include "AudioFile.h"
 #include "AudioFileSndFile.h"
 
 #include "GatedAudioFile.h"
@@ -10,6 +11,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <cmath>
 #include <mutex>
 #include <vector>
 
@@ -65,7 +67,53 @@ void expectReadersAgree(AudioCache& cache, const std::function<float(unsigned lo
     }
 }
 
+// A header that claims 1 GiB of audio over the 6,000,000 samples the file
+// holds; samples 1 and 2 are damaged (NaN and infinite).
+class ClaimingFile : public AudioFile
+{
+public:
+    static constexpr unsigned long kHeld = 6000000;
+    static float at(unsigned long i)
+    {
+        return i == 1 || i == 2 ? (i == 1 ? NAN : INFINITY)
+                                : static_cast<float>(i % 1000) / 1000.0f;
+    }
+
+    unsigned long getLength() override { return 1ul << 28; }
+    int getSampleRate() override { return 44100; }
+    unsigned read(float* buffer, unsigned n) override
+    {
+        const unsigned got = static_cast<unsigned>(std::min<unsigned long>(n, kHeld - m_position));
+        for (unsigned i = 0; i < n; ++i)
+            buffer[i] = i < got ? at(m_position + i) : 0.0f;
+        m_position += got;
+        return got;
+    }
+    void seek(unsigned long) override {}
+    std::uint64_t getPosition() override { return m_position; }
+
+private:
+    unsigned long m_position = 0;
+};
+
 } // namespace
+
+TEST(AudioCacheTest, MemoryFollowsTheAudioDeliveredAndDamagedSamplesAreSilence)
+{
+    ClaimingFile file;
+    AudioCache cache(&file);
+    ASSERT_TRUE(waitFilled(&cache));
+    EXPECT_EQ(cache.getLength(), 1ul << 28);
+    // The chunks of what was delivered, past the first minute made up front.
+    EXPECT_EQ(cache.getNumChunks(), static_cast<int>(ClaimingFile::kHeld / 4096 + 1));
+    std::lock_guard<AudioCache> locked(cache);
+    for (unsigned long i : {0ul, 5291999ul, 5292000ul, ClaimingFile::kHeld - 1})
+        EXPECT_EQ(cache.getSample(static_cast<long>(i)), ClaimingFile::at(i)) << i;
+    // Damaged samples would take the whole mix: they are silence.
+    EXPECT_EQ(cache.getSample(1), 0.0f);
+    EXPECT_EQ(cache.getSample(2), 0.0f);
+    EXPECT_EQ(cache.getSample(static_cast<long>(ClaimingFile::kHeld)), 0.0f);
+}
 
 TEST(AudioCacheTest, ReadersSeeTheFileForwardsAndBackwardsAcrossChunkBorders)
 {

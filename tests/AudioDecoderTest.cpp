@@ -1,9 +1,11 @@
 #include "AudioDecoder.h"
 #include "AudioFileAudioDecoder.h"
+#include "AudioFileSndFile.h"
 #include "LogCapture.h"
 #include "TestAudio.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -190,6 +192,86 @@ TEST_F(AudioDecoderDamageTest, CutOffFilesDeliverWhatTheyReportAndTheSamplesBefo
             EXPECT_TRUE(same(d.samples.data(), whole.samples.data(), common)) << name << bytes;
         }
     }
+}
+
+// Offset of the box at the end of path ("moov/trak/.../stts") in an MP4 file; -1 if none.
+qint64 findBox(const QByteArray& file, const QByteArray& path)
+{
+    qint64 from = 0, to = file.size(), found = -1;
+    for (const QByteArray& type : path.split('/')) {
+        found = -1;
+        for (qint64 at = from; at + 8 <= to;) {
+            const qint64 size = qFromBigEndian<quint32>(file.constData() + at);
+            if (file.mid(at + 4, 4) == type) {
+                found = at;
+                break;
+            }
+            if (size < 8)
+                return -1;
+            at += size;
+        }
+        if (found < 0)
+            return -1;
+        from = found + 8;
+        to = found + qFromBigEndian<quint32>(file.constData() + found);
+    }
+    return found;
+}
+
+QByteArray bytesOf(const QString& path)
+{
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << qPrintable(path);
+    return f.readAll();
+}
+
+// Shapes a fuzzer found: each must open, and deliver exactly what it reports.
+TEST_F(AudioDecoderDamageTest, FilesWhosePacketsClaimWhatTheyDoNotHoldDeliverWhatTheyReport)
+{
+    const QByteArray alac = bytesOf(path("alac.m4a"));
+    // Packet durations claiming half a gigaframe each: not believed, nor allocated for.
+    QByteArray claims = alac;
+    const qint64 stts = findBox(claims, "moov/trak/mdia/minf/stbl/stts");
+    ASSERT_GT(stts, 0);
+    qToBigEndian<quint32>(0x20000000, claims.data() + stts + 20);
+    // A movie box whose 64-bit size is the largest there is.
+    QByteArray huge = alac;
+    const qint64 moov = findBox(huge, "moov");
+    ASSERT_GT(moov, 0);
+    huge.replace(moov, 8, QByteArray::fromHex("000000016d6f6f767fffffffffffffff"));
+    // A FLAC frame cut to its first two bytes: the decoder makes nothing of it,
+    // and says nothing either.
+    QByteArray flac = bytesOf(path("source.flac"));
+    qint64 frames = 4;
+    for (bool last = false; !last;
+         frames += 4 + qFromBigEndian<quint32>(flac.constData() + frames) % 0x1000000)
+        last = flac[static_cast<int>(frames)] & 0x80;
+    const int second = flac.indexOf(QByteArray::fromHex("fff8"), static_cast<int>(frames) + 2);
+    ASSERT_GT(second, 0);
+    flac.remove(static_cast<int>(frames) + 2, second - static_cast<int>(frames) - 2);
+
+    // A mono MP3 running on into stereo frames, which have no place in it.
+    ASSERT_TRUE(TestAudio::ffmpeg({"-i", path("stereo.wav"), "-ac", "1", "-c:a", "libmp3lame",
+                                   "-write_xing", "0", path("mono.mp3")}));
+    const QByteArray mixed = bytesOf(path("mono.mp3")) + bytesOf(path("untagged.mp3"));
+
+    const std::pair<const char*, QByteArray> damaged[] = {
+        {"claims.m4a", claims}, {"huge.m4a", huge}, {"cut.flac", flac}, {"mixed.mp3", mixed}};
+    for (const auto& file : damaged) {
+        ASSERT_TRUE(TestAudio::writeBytes(path(file.first), file.second));
+        const Decoded d = decodeAll(path(file.first));
+        EXPECT_EQ(static_cast<std::int64_t>(d.samples.size()), d.total) << file.first;
+        EXPECT_LE(d.total, 4 * kFrames) << file.first;
+        EXPECT_GT(d.total, 0) << file.first;
+        // libsndfile, where it opens the file, is held to the same.
+        AudioFileSndFile reader(path(file.first));
+        std::vector<float> block(4096);
+        unsigned long delivered = 0;
+        for (unsigned got; (got = reader.read(block.data(), 4096)) > 0;)
+            delivered += got;
+        EXPECT_EQ(delivered, reader.getLength()) << file.first;
+    }
+    EXPECT_EQ(decodeAll(path("huge.m4a")).samples, decodeAll(path("alac.m4a")).samples);
 }
 
 } // namespace

@@ -88,9 +88,10 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     EXPECT_TRUE(devices.first().startsWith("0. ")) << devices.first().toStdString();
     EXPECT_EQ(Settings::instance()->getSetting("AudioDevice"), devices.first());
 
-    // "AudioDeviceBufferSize" counts the samples of both channels.
+    // "AudioDeviceBufferSize" counts the samples of both channels. One frame
+    // crashed PortAudio's ALSA code; two billion samples were allocated.
     const std::pair<const char*, unsigned long> sizes[] = {
-        {"512", 256}, {"-512", 1024}, {"lots", 1024}};
+        {"512", 256}, {"-512", 1024}, {"lots", 1024}, {"3", 16}, {"2147483647", 2048}};
     for (const auto& size : sizes) {
         Settings::instance()->setSetting("AudioDeviceBufferSize", size.first);
         m_engine->closeAudioDevice();

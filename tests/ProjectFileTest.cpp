@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 using namespace EngineTestSupport;
 using namespace SliceTestSupport;
@@ -151,6 +152,50 @@ TEST_F(ProjectFileTest, MissingAttributesTakeDefaultsAndBadEntriesAreSkipped)
     EXPECT_EQ(bank()->getSample(2)->getLength(), 0u);
     for (int pad : {4, 9, 15})
         EXPECT_FALSE(bank()->hasSample(pad)) << pad;
+}
+
+TEST_F(ProjectFileTest, ValuesBeyondThePadEditorAreKeptToItsRangesAndPlay)
+{
+    // Shapes a fuzzer found: pitches and ratios that hung or crashed the
+    // resampler, some of them on the audio thread.
+    const QString path = m_dir + "/project/fuzzed.tmx";
+    ASSERT_TRUE(TestAudio::writeBytes(path, QString(R"(<project><Engine bpm="120"/><BankSampler>
+ <Sample filename='kick.wav' index='0' semitone='200' loopmode='1' timestretchratio='1e-6'/>
+ <Sample filename='kick.wav' index='1' semitone='-1000' timestretchratio='1e38' loopmode='7'/>
+ <Sample filename='kick.wav' index='2' semitone='2147483647' loopstart='3' loopend='99999'/>
+ <Sample filename='kick.wav' index='3' gain='nan' timestretchratio='inf' chokegroup='%1'/>
+ <Sample filename='kick.wav' index='4' gain='-2' loopmode='-1' loopend='1'/>
+ </BankSampler></project>)")
+                                                .arg(QString(1000, 'x'))
+                                                .toUtf8()));
+    LogCapture::clear();
+    ASSERT_TRUE(m_engine->loadProject(path));
+    EXPECT_EQ(describe(bank()->getSample(0)), "24 0.0625 1 0 8000 1 0 None 8000");
+    EXPECT_EQ(describe(bank()->getSample(1)), "-24 16 2 0 8000 1 0 None 8000");
+    EXPECT_EQ(describe(bank()->getSample(2)), "24 1 0 2 8000 1 0 None 8000");
+    EXPECT_EQ(describe(bank()->getSample(3)),
+              QString("0 1 0 0 8000 1 0 %1 8000").arg(QString(64, 'x')));
+    EXPECT_EQ(describe(bank()->getSample(4)), "0 1 0 0 2 0 0 None 8000");
+    for (const char* line : {"Pad 0 pitch 200", "Pad 0 stretch ratio 1e-06", "Pad 1 pitch -1000",
+                             "Pad 1 loop mode 7", "Pad 2 loop end 100000", "Pad 3 gain nan",
+                             "Pad 3 choke group name of 1000", "Pad 4 gain -2"})
+        EXPECT_TRUE(LogCapture::contains(line)) << line;
+    // The pad editor is held to the same ranges: a quarter beat at least, and
+    // 32 beats of so short a sample is as long as playback stretches.
+    bank()->setSemitone(2, -99);
+    bank()->setTimeStretchBeats(3, 0.001);
+    bank()->setTimeStretchBeats(2, 1e9);
+    EXPECT_EQ(bank()->getSample(2)->getPitch(), -24);
+    EXPECT_DOUBLE_EQ(bank()->getSample(3)->getTimeStretchRatio(), 11025.0 / 8000);
+    EXPECT_EQ(bank()->getSample(2)->getTimeStretchRatio(), 16.0);
+
+    // Every pad plays, looped ones for long; the render keeps returning.
+    for (int pad = 0; pad < 5; ++pad)
+        bank()->triggerSample(pad);
+    std::vector<float> out(4096);
+    for (int block = 0; block < 30; ++block)
+        m_engine->render(out.data(), out.size());
+    EXPECT_TRUE(bank()->getSample(0)->isPlaying());
 }
 
 TEST_F(ProjectFileTest, UnreadableProjectsChangeNothing)

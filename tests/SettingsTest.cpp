@@ -78,6 +78,13 @@ TEST_F(SettingsTest, ReadsAnyRootTheLaterDuplicateWinsAndACorruptFileIsKeptBesid
     EXPECT_TRUE(Settings::instance()->getSetting("AudioDevice").isNull());
     EXPECT_EQ(readBytes(m_path), kEmptyFile);
     EXPECT_EQ(readBytes(m_path + ".corrupt"), corrupt);
+    // Far larger than settings ever are: not parsed into memory at all.
+    Settings::resetInstanceForTests();
+    const QByteArray huge =
+        "<settings><SampleLibPath>" + QByteArray(2 << 20, 'p') + "</SampleLibPath></settings>";
+    ASSERT_TRUE(TestAudio::writeBytes(m_path, huge));
+    EXPECT_TRUE(Settings::instance()->getSetting("SampleLibPath").isNull());
+    EXPECT_EQ(readBytes(m_path + ".corrupt"), huge);
 }
 
 TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
@@ -99,6 +106,38 @@ TEST_F(SettingsTest, FailedSavesSayAndLeaveThePreviousFile)
     Settings::instance()->setSetting("AudioDevice", "x");
     EXPECT_FALSE(Settings::instance()->save());
     EXPECT_TRUE(LogCapture::containsAll({"Failed to write settings.xml", "Settings.cpp"}));
+}
+
+TEST_F(SettingsTest, NumbersAreReadWithinTheirRangesOrAsTheFallback)
+{
+    Settings* settings = Settings::instance();
+    // The buffer size the preferences offer: even, 32 to 4096; no number above 0 is 2048.
+    const std::pair<const char*, int> sizes[] = {{"512", 512},
+                                                 {"2", 32},
+                                                 {"3", 32},
+                                                 {"33", 32},
+                                                 {"2147483647", 4096},
+                                                 {"8192", 4096},
+                                                 {"99999999999", 4096},
+                                                 {"0", 2048},
+                                                 {"-5", 2048},
+                                                 {"lots", 2048},
+                                                 {"", 2048}};
+    for (const auto& size : sizes) {
+        settings->setSetting("AudioDeviceBufferSize", size.first);
+        EXPECT_EQ(settings->getAudioBufferSize(), size.second) << size.first;
+    }
+    settings->setSetting("Tempo", "nan");
+    EXPECT_EQ(settings->getDoubleSetting("Tempo", 120.0, 1.0, 1000.0), 120.0);
+    settings->setSetting("Tempo", "1e999");
+    EXPECT_EQ(settings->getDoubleSetting("Tempo", 120.0, 1.0, 1000.0), 120.0);
+    LogCapture::clear();
+    settings->setSetting("Tempo", " 5000.5 ");
+    EXPECT_EQ(settings->getDoubleSetting("Tempo", 120.0, 1.0, 1000.0), 1000.0);
+    EXPECT_TRUE(LogCapture::containsAll({"Tempo", "5000.5", "1000"}));
+    settings->setSetting("Beats", "-7");
+    EXPECT_EQ(settings->getIntSetting("Beats", 4, 1, 99), 1);
+    EXPECT_EQ(settings->getIntSetting("Missing", 4, 1, 99), 4);
 }
 
 } // namespace

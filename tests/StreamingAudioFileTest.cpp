@@ -49,11 +49,10 @@ TEST(StreamingAudioFileTest, FileIsAddedRequestByRequestUntilItsEndAndUnplayable
     for (size_t i = 0; i < monoOut.size(); ++i)
         ASSERT_EQ(monoOut[i], i / 2 < monoFile.size() ? kBed + monoFile[i / 2] : kBed) << i;
 
-    // Six channels and text are unplayable: silent.
+    // Text is unplayable: silent.
     const QString text = makeFile("notes.wav", 1, 1);
     ASSERT_TRUE(TestAudio::writeBytes(text, "these are not samples\n"));
-    for (const QString& path : {makeFile("six.wav", 1000, 6), text})
-        EXPECT_EQ(readAll(path, {2048, 2048, 2048}), std::vector<float>(3 * 2048, kBed));
+    EXPECT_EQ(readAll(text, {2048, 2048, 2048}), std::vector<float>(3 * 2048, kBed));
 }
 
 } // namespace
