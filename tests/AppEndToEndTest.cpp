@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <functional>
 #include <memory>
 
 // Last: Xlib defines macros (None, Bool, Status, ...) that clash with the rest.
@@ -136,7 +137,7 @@ bool isPainted(const QImage& image)
 }
 
 // The window's pixels once painted and showing what `done` waits for (or after a minute).
-QImage grab(unsigned long window, bool (*done)(const QImage&) = nullptr)
+QImage grab(unsigned long window, const std::function<bool(const QImage&)>& done = {})
 {
     QImage shot;
     waitFor([&] {
@@ -301,21 +302,27 @@ TEST_F(AppEndToEndTest, AtTwiceThePixelDensityTheWholeLoopShowsOnTheScreen)
     m_env.insert("QT_SCALE_FACTOR", "2");
     const unsigned long window = start({kBuildDir + "/demo-loops/tamberlo-beat-120bpm.wav"});
     ASSERT_NE(window, 0u);
-    const QImage shot = grab(window, showsLoop);
-    EXPECT_TRUE(showsLoop(shot));
-    // Twice the designed 716 x 376, held to the 1024 x 768 screen rather than cut off by it.
-    EXPECT_EQ(shot.width(), 1024);
-    EXPECT_EQ(shot.height(), 752);
     // The ruler's labels, light on its dark strip, at the doubled size: over 10 rows tall.
     const auto strip = [](QRgb p) {
         return qGray(p) >= 28 && qGray(p) <= 42 && QColor(p).saturation() < 10;
     };
     const auto light = [](QRgb p) { return qGray(p) > 150; };
-    int labelRows = 0;
-    for (int y = 60; y < shot.height() / 2; ++y)
-        if (count(shot, y, y + 1, strip) > shot.width() / 2 && count(shot, y, y + 1, light) > 4)
-            ++labelRows;
-    EXPECT_GE(labelRows, 10);
+    const auto labelRows = [&](const QImage& image) {
+        int rows = 0;
+        for (int y = 60; y < image.height() / 2; ++y)
+            if (count(image, y, y + 1, strip) > image.width() / 2 &&
+                count(image, y, y + 1, light) > 4)
+                ++rows;
+        return rows;
+    };
+    // A loaded machine may paint the ruler a frame after the waveform.
+    const QImage shot = grab(
+        window, [&](const QImage& image) { return showsLoop(image) && labelRows(image) >= 10; });
+    EXPECT_TRUE(showsLoop(shot));
+    // Twice the designed 716 x 376, held to the 1024 x 768 screen rather than cut off by it.
+    EXPECT_EQ(shot.width(), 1024);
+    EXPECT_EQ(shot.height(), 752);
+    EXPECT_GE(labelRows(shot), 10);
     ASSERT_TRUE(pressKeys(window, "ctrl+q"));
     expectEndedSavingOnce();
 }

@@ -959,12 +959,13 @@ TEST_F(KerferUITest, SliceAtHitsPreviewsAppliesAsOneStepAndTheEstimatedTempoIsUs
     m_window->getUndoAction()->trigger();
     EXPECT_EQ(kerfer()->getCuts(), before);
 
-    // Remembered as applied; anything else stored gives the default.
+    // Remembered as applied; an edited value is kept to the slider's range, no number gives the
+    // default.
     EXPECT_EQ(setting(HitSlicingUI::kSensitivityKey), "70");
     EXPECT_EQ(HitSlicingUI::storedSensitivity(), 70);
-    for (const char* stored : {"101", "-1", "loud", "50.5"}) {
+    for (const auto& [stored, used] : {std::pair{"101", 100}, {"-1", 0}, {"loud", 50}}) {
         Settings::instance()->setSetting(HitSlicingUI::kSensitivityKey, stored);
-        EXPECT_EQ(HitSlicingUI::storedSensitivity(), 50) << stored;
+        EXPECT_EQ(HitSlicingUI::storedSensitivity(), used) << stored;
     }
 }
 
