@@ -118,6 +118,7 @@ void AdvancedSlicingUI::accept()
         }
     });
     storeSettings();
+    emit tempoApplied(tempo);
     QDialog::accept();
 }
 

@@ -24,6 +24,10 @@ public:
     // used; 0 (no estimate) keeps that.
     void offerTempo(double bpm);
 
+signals:
+    // The loop was sliced at this tempo.
+    void tempoApplied(double bpm);
+
 public slots:
     void accept() override;
     void updateActionText();

@@ -418,6 +418,7 @@ void KerferUI::slotShowAdvancedSlicing()
     AdvancedSlicingUI* dialog = new AdvancedSlicingUI(this, m_pKerfer, m_pHistory);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->offerTempo(m_pLoopHits->getTempo());
+    connect(dialog, &AdvancedSlicingUI::tempoApplied, m_pReadout, &PositionReadout::setChosenTempo);
     dialog->open();
 }
 

@@ -14,12 +14,15 @@ PositionReadout::PositionReadout(Kerfer* kerfer, QObject* parent)
     connect(m_pKerfer, &Kerfer::slicePointsChanged, this, [this] { m_deferredUpdate.request(); });
     connect(m_pKerfer, &Kerfer::loopReplaced, this, [this] {
         m_hasSelection = false;
+        m_chosenTempo = 0.0;
         update();
     });
 }
 
 double PositionReadout::tempo() const
 {
+    if (m_chosenTempo > 0.0)
+        return m_chosenTempo;
     if (m_estimatedTempo > 0.0)
         return m_estimatedTempo;
     // The Advanced Slicing dialog's range.
@@ -71,6 +74,12 @@ void PositionReadout::clearPointer()
 void PositionReadout::setEstimatedTempo(double bpm)
 {
     m_estimatedTempo = bpm > 0.0 ? bpm : 0.0;
+    update();
+}
+
+void PositionReadout::setChosenTempo(double bpm)
+{
+    m_chosenTempo = bpm > 0.0 && std::isfinite(bpm) ? bpm : 0.0;
     update();
 }
 

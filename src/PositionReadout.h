@@ -15,8 +15,9 @@ class PositionReadout : public QObject
 public:
     explicit PositionReadout(Kerfer* kerfer, QObject* parent = nullptr);
 
-    // The tempo bar.beat counts in: the loop's estimated tempo where there is
-    // one, else the one the user set for tempo slicing.
+    // The tempo bar.beat counts in and exports carry: the one the user sliced
+    // this loop at, else the loop's estimated tempo, else the tempo last set
+    // for tempo slicing.
     double tempo() const;
     static int beatsPerBar();
     // "1.250 s".
@@ -31,6 +32,8 @@ public slots:
     void clearPointer();
     // The loop's estimated tempo; 0 for none.
     void setEstimatedTempo(double bpm);
+    // The user sliced the loop at this tempo; kept until another loop loads.
+    void setChosenTempo(double bpm);
     // The slice starting at start (a start the Kerfer lists) is selected.
     void selectSlice(unsigned long start);
     // After a load or an edit the selection may be gone.
@@ -50,4 +53,5 @@ private:
     QString m_text;
     DeferredCall m_deferredUpdate;
     double m_estimatedTempo = 0.0;
+    double m_chosenTempo = 0.0;
 };

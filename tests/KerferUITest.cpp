@@ -967,6 +967,17 @@ TEST_F(KerferUITest, SliceAtHitsPreviewsAppliesAsOneStepAndTheEstimatedTempoIsUs
         Settings::instance()->setSetting(HitSlicingUI::kSensitivityKey, stored);
         EXPECT_EQ(HitSlicingUI::storedSensitivity(), used) << stored;
     }
+    // A tempo the user slices at is the loop's until another loop loads.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ui().actionAdvancedSlicing->trigger();
+    advanced = m_window->findChild<AdvancedSlicingUI*>();
+    ASSERT_NE(advanced, nullptr);
+    advanced->getUi().doubleSpinBoxTempo->setValue(100.0);
+    advanced->accept();
+    EXPECT_EQ(m_window->getReadout()->tempo(), 100.0);
+    loadDrums(7);
+    ASSERT_TRUE(analysed());
+    EXPECT_EQ(m_window->getReadout()->tempo(), bpm);
 }
 
 TEST_F(KerferUITest, ALoopLoadedOrTheWindowClosedDuringAnAnalysisCancelsIt)
