@@ -1082,6 +1082,9 @@ void KerferUI::createHandoffActions()
         add(exportMenu, tr("MIDI Groove..."), "actionExportGroove", &KerferUI::exportGroove);
     m_pActionExportMarkedLoop = add(exportMenu, tr("Loop with Markers..."),
                                     "actionExportMarkedLoop", &KerferUI::exportMarkedLoop);
+    // The pads need no loop: always there.
+    exportMenu->addSeparator();
+    add(exportMenu, tr("Pads as SFZ Kit..."), "actionExportPadKit", &KerferUI::exportPadKit);
     m_ui.menuSlice->addSeparator();
     m_pActionSlicesToPads =
         add(m_ui.menuSlice, tr("Slices to Pads"), "actionSlicesToPads", &KerferUI::slicesToPads);
@@ -1180,6 +1183,23 @@ void KerferUI::exportMarkedLoop()
         SliceFileFilters::wav());
     if (!fileName.isEmpty())
         showReport(tr("Loop with Markers"), kitExporter().writeLoopWithMarkers(fileName));
+}
+
+void KerferUI::exportPadKit()
+{
+    const QString title = tr("Pads as SFZ Kit");
+    QString directory = setting(SampleRendererKerfer::kSaveSliceDirectoryKey);
+    if (directory.isEmpty() || !QDir(directory).exists())
+        directory = QDir::homePath();
+    const QString fileName =
+        askExportName(FileDialog::SaveNumbered, title, QDir(directory).filePath("pads.sfz"),
+                      tr("SFZ instruments (*.sfz)"));
+    if (fileName.isEmpty())
+        return;
+    BankSampler& pads = *m_pEngine->getBankSampler();
+    const ExportFormat format = SliceFileFormat::fromSettings();
+    if (mayReplace(title, KitExporter::padKitFiles(pads, fileName, format)))
+        showReport(title, KitExporter::writePadKit(pads, fileName, format, m_pReadout->tempo()));
 }
 
 void KerferUI::slicesToPads()

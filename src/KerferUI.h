@@ -205,6 +205,7 @@ private:
     void exportKit();
     void exportGroove();
     void exportMarkedLoop();
+    void exportPadKit();
     void slicesToPads();
     // The exports' dialogs start where slices were last saved (else beside
     // the loop), and the folder of what is written becomes that place.

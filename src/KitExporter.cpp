@@ -157,12 +157,39 @@ ExportReport KitExporter::writeLoopWithMarkers(const QString& wavPath) const
     return report;
 }
 
+namespace {
+
+QString padFileName(const QFileInfo& sfz, int pad, const ExportFormat& writable)
+{
+    return sfz.absoluteDir().filePath(QStringLiteral("%1_pad%2.%3")
+                                          .arg(stemOf(sfz))
+                                          .arg(pad + 1)
+                                          .arg(SliceFileFormat::suffix(writable)));
+}
+
+bool holdsAudio(BankSampler& pads, int pad)
+{
+    const QSharedPointer<Slice> sample = pads.getSample(pad);
+    return sample && sample->getLength() >= 2;
+}
+
+} // namespace
+
+QStringList KitExporter::padKitFiles(BankSampler& pads, const QString& sfzPath,
+                                     const ExportFormat& format)
+{
+    QStringList files{sfzPath};
+    for (int pad = 0; pad < BankSampler::PadCount; ++pad)
+        if (holdsAudio(pads, pad))
+            files.append(padFileName(QFileInfo(sfzPath), pad, SliceFileFormat::writable(format)));
+    return files;
+}
+
 ExportReport KitExporter::writePadKit(BankSampler& pads, const QString& sfzPath,
                                       const ExportFormat& format, double tempo)
 {
     const QFileInfo sfz(sfzPath);
     const QDir dir = sfz.absoluteDir();
-    const QString stem = stemOf(sfz);
     const ExportFormat writable = SliceFileFormat::writable(format);
     ExportReport report(sfz.absolutePath());
     report.noun = QStringLiteral("sample");
@@ -174,13 +201,10 @@ ExportReport KitExporter::writePadKit(BankSampler& pads, const QString& sfzPath,
                        QStringLiteral("Tempo: %1 bpm").arg(tempoText(tempo))};
     QList<SfzKit::Region> regions;
     for (int pad = 0; pad < BankSampler::PadCount; ++pad) {
-        const QSharedPointer<Slice> sample = pads.getSample(pad);
-        if (!sample || sample->getLength() < 2)
+        if (!holdsAudio(pads, pad))
             continue;
-        const QString name = dir.filePath(QStringLiteral("%1_pad%2.%3")
-                                              .arg(stem)
-                                              .arg(pad + 1)
-                                              .arg(SliceFileFormat::suffix(writable)));
+        const QSharedPointer<Slice> sample = pads.getSample(pad);
+        const QString name = padFileName(sfz, pad, writable);
         QString error;
         if (!sample->save(name, 0, 0, writable, &error)) {
             report.failed.append({name, error});

@@ -39,6 +39,9 @@ public:
     // gain and choke group.
     static ExportReport writePadKit(BankSampler& pads, const QString& sfzPath,
                                     const ExportFormat& format, double tempo);
+    // What writePadKit would write: the .sfz, then each loaded pad's file.
+    static QStringList padKitFiles(BankSampler& pads, const QString& sfzPath,
+                                   const ExportFormat& format);
 
 private:
     // False, with the reason in the report, when there is nothing to write

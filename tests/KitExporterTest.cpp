@@ -158,6 +158,10 @@ TEST_F(KitExporterTest, APadKitKeepsEachPadsKeyTranspositionGainAndChokeGroup)
     pads.loadSample(2, file, 0, 1.0, 0, 0, 0, 1.0f, false, "Hi-hats");
     pads.loadSample(5, file, -3, 1.0, 0, 0, 0, 0.5f, false, "None");
     pads.loadSample(7, m_dir + "/missing.wav", 0, 1.0, 0, 0, 0, 1.0f, false, "Other");
+    // The window asks about exactly these before writing any.
+    EXPECT_EQ(KitExporter::padKitFiles(pads, m_dir + "/drums.sfz", ExportFormat()),
+              (QStringList{m_dir + "/drums.sfz", m_dir + "/drums_pad1.wav",
+                           m_dir + "/drums_pad3.wav", m_dir + "/drums_pad6.wav"}));
     const ExportReport report =
         KitExporter::writePadKit(pads, m_dir + "/drums.sfz", ExportFormat(), 120.0);
     EXPECT_EQ(report.text(),
