@@ -2,6 +2,7 @@
 #include "AudioFileAudioDecoder.h"
 #include "AudioFileSndFile.h"
 #include "LogCapture.h"
+#include "SliceTestSupport.h"
 #include "TestAudio.h"
 
 #include <QFile>
@@ -13,6 +14,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+
+using SliceTestSupport::readBytes;
 
 namespace {
 
@@ -146,9 +149,7 @@ using AudioDecoderDamageTest = EncodedFiles;
 // Copies the first `bytes` of a file.
 QString cut(const QString& from, const QString& to, qint64 bytes)
 {
-    QFile f(from);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(TestAudio::writeBytes(to, f.readAll().left(bytes)));
+    EXPECT_TRUE(TestAudio::writeBytes(to, readBytes(from).left(bytes)));
     return to;
 }
 
@@ -218,17 +219,10 @@ qint64 findBox(const QByteArray& file, const QByteArray& path)
     return found;
 }
 
-QByteArray bytesOf(const QString& path)
-{
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << qPrintable(path);
-    return f.readAll();
-}
-
 // Shapes a fuzzer found: each must open, and deliver exactly what it reports.
 TEST_F(AudioDecoderDamageTest, FilesWhosePacketsClaimWhatTheyDoNotHoldDeliverWhatTheyReport)
 {
-    const QByteArray alac = bytesOf(path("alac.m4a"));
+    const QByteArray alac = readBytes(path("alac.m4a"));
     // Packet durations claiming half a gigaframe each: not believed, nor allocated for.
     QByteArray claims = alac;
     const qint64 stts = findBox(claims, "moov/trak/mdia/minf/stbl/stts");
@@ -241,7 +235,7 @@ TEST_F(AudioDecoderDamageTest, FilesWhosePacketsClaimWhatTheyDoNotHoldDeliverWha
     huge.replace(moov, 8, QByteArray::fromHex("000000016d6f6f767fffffffffffffff"));
     // A FLAC frame cut to its first two bytes: the decoder makes nothing of it,
     // and says nothing either.
-    QByteArray flac = bytesOf(path("source.flac"));
+    QByteArray flac = readBytes(path("source.flac"));
     qint64 frames = 4;
     for (bool last = false; !last;
          frames += 4 + qFromBigEndian<quint32>(flac.constData() + frames) % 0x1000000)
@@ -253,7 +247,7 @@ TEST_F(AudioDecoderDamageTest, FilesWhosePacketsClaimWhatTheyDoNotHoldDeliverWha
     // A mono MP3 running on into stereo frames, which have no place in it.
     ASSERT_TRUE(TestAudio::ffmpeg({"-i", path("stereo.wav"), "-ac", "1", "-c:a", "libmp3lame",
                                    "-write_xing", "0", path("mono.mp3")}));
-    const QByteArray mixed = bytesOf(path("mono.mp3")) + bytesOf(path("untagged.mp3"));
+    const QByteArray mixed = readBytes(path("mono.mp3")) + readBytes(path("untagged.mp3"));
 
     const std::pair<const char*, QByteArray> damaged[] = {
         {"claims.m4a", claims}, {"huge.m4a", huge}, {"cut.flac", flac}, {"mixed.mp3", mixed}};

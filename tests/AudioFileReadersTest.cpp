@@ -1,6 +1,7 @@
 #include "AudioFileAudioDecoder.h"
 #include "AudioFileSndFile.h"
 #include "LogCapture.h"
+#include "SliceTestSupport.h"
 #include "StereoDownmix.h"
 #include "StreamingAudioFile.h"
 #include "TestAudio.h"
@@ -182,9 +183,7 @@ QString wavClaimingRate(const QString& dir, quint32 rate)
 {
     const QString path = dir + QString("/rate%1.wav").arg(rate);
     EXPECT_TRUE(TestAudio::writeFile(path, 1000, 2, 44100, kWav | SF_FORMAT_PCM_16));
-    QFile file(path);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-    QByteArray bytes = file.readAll();
+    QByteArray bytes = SliceTestSupport::readBytes(path);
     EXPECT_EQ(bytes.mid(12, 4), "fmt ");
     qToLittleEndian(rate, bytes.data() + 24);
     qToLittleEndian(rate * 4, bytes.data() + 28); // bytes per second
@@ -215,9 +214,7 @@ TEST(AudioFileReadersRefusalTest, RatesBeyondTheFormatsAndBrokenOggAreRefusedByE
     // the leak check must know that library's frame, and only that one.
     const QString ogg = dir + "/cut.ogg";
     ASSERT_TRUE(TestAudio::ffmpeg({"-f", "lavfi", "-i", "sine=d=0.2", "-c:a", "libvorbis", ogg}));
-    QFile whole(ogg);
-    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    ASSERT_TRUE(TestAudio::writeBytes(ogg, whole.readAll().left(100)));
+    ASSERT_TRUE(TestAudio::writeBytes(ogg, SliceTestSupport::readBytes(ogg).left(100)));
     EXPECT_EQ(AudioFileSndFile(ogg).getLength(), 0u);
     EXPECT_EQ(StreamingAudioFile(ogg).getLength(), 0);
 }

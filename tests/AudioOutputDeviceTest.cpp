@@ -116,9 +116,7 @@ TEST_F(AudioOutputDeviceTest, PlaysTheLoopOnTheFirstDeviceAndRemembersIt)
     EXPECT_FALSE(m_engine->getKerfer()->getLoop()->isPlaying());
     EXPECT_EQ(g_waitingStops, 0);
 
-    QFile raw(s_raw);
-    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll();
+    const QByteArray bytes = readBytes(s_raw);
     const float* written = reinterpret_cast<const float*>(bytes.constData());
     const std::vector<float> out(written, written + bytes.size() / sizeof(float));
     size_t first = 0;
@@ -160,9 +158,7 @@ TEST_F(AudioOutputDeviceTest, ExportLoopLeavesTheDevicePlayingAndItNeverHearsThe
     m_engine->closeAudioDevice();
 
     // Nothing of the loop, nor of the tail its resampler kept, reached the device.
-    QFile raw(s_raw);
-    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
-    const QByteArray bytes = raw.readAll();
+    const QByteArray bytes = readBytes(s_raw);
     EXPECT_EQ(bytes.count('\0'), bytes.size());
     const std::vector<float> file = readWritten(m_dir + "/loop.wav").samples;
     ASSERT_EQ(file.size(), loop.size());

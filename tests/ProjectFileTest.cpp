@@ -8,7 +8,6 @@
 #include "TestAudio.h"
 
 #include <QDir>
-#include <QFile>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -38,12 +37,6 @@ protected:
     void loadPlain(int pad)
     {
         bank()->loadSample(pad, m_beside, 0, 1.0, 0, 0, 0, 1.0f, false, "None");
-    }
-
-    static QByteArray read(const QString& path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
 
     QString m_dir, m_beside, m_sibling;
@@ -224,11 +217,11 @@ TEST_F(ProjectFileTest, SavingAddsTheExtensionAndNeverLeavesAHalfFile)
     EXPECT_FALSE(m_engine->saveProject(m_beside + "/inside.tmx"));
 
     // Disk full: the previous project stays as it was, and no temporary file.
-    const QByteArray old = read(dir + "plain.tmx");
+    const QByteArray old = readBytes(dir + "plain.tmx");
     for (int pad = 0; pad < BankSampler::PadCount; ++pad)
         loadPlain(pad);
     EXPECT_FALSE(withFileSizeLimit(512, [&] { return m_engine->saveProject(dir + "plain.tmx"); }));
-    EXPECT_EQ(read(dir + "plain.tmx"), old);
+    EXPECT_EQ(readBytes(dir + "plain.tmx"), old);
     EXPECT_EQ(QDir(dir).entryList({"plain*"}, QDir::Files | QDir::Hidden),
               QStringList{"plain.tmx"});
 }
