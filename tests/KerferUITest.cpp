@@ -645,7 +645,7 @@ TEST_F(KerferUITest, SliceSentToPadPlaysOnItsNoteAndNeverReplacesAFile)
     EXPECT_EQ(m_window->getPadWidgets().at(3)->findChild<QLabel*>("labelName")->text(), "loop_3");
     // The pad names its number and note as the menu did.
     EXPECT_EQ(m_window->getPadWidgets().at(3)->findChild<QLabel*>("labelPad")->text(),
-              "Pad 4 \u00b7 D#2 (39)");
+              "Pad 4 \u00b7 D#1 (39)");
     ViewTest::waitForFill(sample);
     EXPECT_LT(peak(), 1e-6f);
 
