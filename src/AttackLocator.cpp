@@ -23,6 +23,10 @@ const double kBackMs = 3.0;
 // is followed back along its slope, by at most kSlopeMs.
 const double kFadeInMs = 0.7;
 const double kSlopeMs = 4.0;
+// ... but only a steady climb, a good part of the way up by its middle. One
+// that lingers at its lower level and then jumps is a lossy encoding's
+// pre-echo held ahead of the attack: its sound starts where the climb begins.
+const double kSteadyShare = 0.3;
 // Views that start rising this long before the clearest one still count.
 const double kReachMs = 12.0;
 // A hit that rises less than 10 dB above what sounded before was already
@@ -209,7 +213,8 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
         --j;
     double start = double(j);
     const double share = a(j) / peak;
-    if (share < 0.45 && (half - j) * m_box > kFadeInMs * 0.001 * m_rate) {
+    const bool steady = a((j + half) / 2) - a(j) >= kSteadyShare * (a(half) - a(j));
+    if (steady && share < 0.45 && (half - j) * m_box > kFadeInMs * 0.001 * m_rate) {
         const double slope = (half - j) * share / (0.5 - share);
         start -= std::min(slope, kSlopeMs * 0.001 * m_rate / m_box);
     }

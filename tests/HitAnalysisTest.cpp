@@ -170,10 +170,11 @@ TEST(HitAnalysisTest, CutsOnDrumLoopsOfEveryMaterialMeetTheGoalsInWavAndMp3)
     EXPECT_GE(all.wav.narrow.f(), 0.93);
     EXPECT_LE(all.wav.medianMs, 1.0);
     EXPECT_LE(all.wav.lateShare, 0.03);
-    // MP3 finds as many and is as seldom late, but cuts a little earlier.
+    // MP3 finds as many, as close and as seldom late; without its highs it
+    // loses a few quiet hats.
     EXPECT_GE(all.mp3.wide.f(), 0.95);
-    EXPECT_GE(all.mp3.narrow.f(), all.wavOfMp3Loops.narrow.f() - 0.05);
-    EXPECT_LE(all.mp3.medianMs, 1.5);
+    EXPECT_GE(all.mp3.narrow.f(), all.wavOfMp3Loops.narrow.f() - 0.04);
+    EXPECT_LE(all.mp3.medianMs, 1.0);
     EXPECT_LE(all.mp3.lateShare, 0.03);
     // The tempo of 28 loops in 30.
     EXPECT_GE(all.tempoRight * 30, all.tempoLoops * 28);
