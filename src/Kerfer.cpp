@@ -17,14 +17,6 @@
 
 namespace {
 
-// Samples in one minute of audio at rate frames per second (two samples to a
-// frame): 5292000 at 44.1 kHz. The tempo rules count in the loop's own
-// samples, so a beat is as long at 48 or 96 kHz as at 44.1.
-double samplesPerMinute(int rate)
-{
-    return 120.0 * (rate > 0 ? rate : 44100);
-}
-
 quint32 roundDownToEven(unsigned long sample)
 {
     return static_cast<quint32>(sample) & ~quint32(1);
@@ -257,7 +249,7 @@ void Kerfer::sliceByBeats(double tempo, double beats)
     QMutexLocker lock(&m_mutex);
     if (!hasAudio() || !(tempo > 0.0))
         return;
-    const quint32 step = toStep(beats / tempo * samplesPerMinute(m_pLoop->getSampleRate()));
+    const quint32 step = toStep(beats / tempo * Slice::samplesPerMinute(m_pLoop->getSampleRate()));
     if (step == 0) {
         // A step of 0 would never advance.
         qDebug() << "Tempo slicing refused, interval shorter than one sample:" << beats
@@ -277,7 +269,7 @@ void Kerfer::sliceByBars(double tempo, int numerator, int denominator, double ba
     if (!hasAudio() || !(tempo > 0.0))
         return;
     const quint32 step =
-        toStep(bars * numerator / tempo * samplesPerMinute(m_pLoop->getSampleRate()));
+        toStep(bars * numerator / tempo * Slice::samplesPerMinute(m_pLoop->getSampleRate()));
     if (step == 0) {
         qDebug() << "Tempo slicing refused, interval shorter than one sample:" << bars << "bars of"
                  << numerator << "beats at" << tempo << "bpm";
