@@ -291,8 +291,8 @@ void SliceEngine::readLoopXml(const QDomElement& element, const QString& project
     if (name.isEmpty())
         return;
     const QString fileName = QDir(projectDir).filePath(name);
-    // Checked first: a missing file must not take the loop that is open away.
-    if (!QFileInfo(fileName).isFile() || !m_pKerfer->slotLoadLoop(fileName)) {
+    // A file that is missing or gives no audio leaves the open loop as it was.
+    if (!m_pKerfer->slotLoadLoop(fileName)) {
         qDebug() << "Project loop missing or unreadable:" << fileName;
         if (missingLoop)
             *missingLoop = fileName;
