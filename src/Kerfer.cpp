@@ -620,15 +620,14 @@ bool Kerfer::loadSliceTemplate(const QString& fileName, QString* reason)
 
     // Read and check the whole file before touching anything, and without the
     // mutex, so that disk access never holds up a render.
-    {
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(tr("it could not be read (%1)").arg(file.errorString()));
-    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(tr("it could not be read (%1)").arg(file.errorString()));
     SliceTemplate slices;
     QString error;
-    if (!SliceTemplate::read(fileName, &slices, &error))
+    if (!SliceTemplate::read(file, &slices, &error))
         return refuse(error);
+    file.close();
     const double startFraction = slices.startMarker;
     const double endFraction = slices.endMarker;
     const QList<double>& pointFractions = slices.points;
