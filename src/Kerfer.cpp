@@ -1,6 +1,7 @@
 #include "Kerfer.h"
 
 #include "Assert.h"
+#include "AtomicFile.h"
 #include "ExportFormat.h"
 #include "Slice.h"
 #include "SliceTemplate.h"
@@ -9,7 +10,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
@@ -581,10 +581,8 @@ bool Kerfer::saveSliceTemplate(const QString& fileName, QString* reason)
     if (endMarker <= startMarker)
         return fail(tr("the markers enclose no audio"));
 
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(tr("it could not be written (%1)").arg(file.errorString()));
-    QXmlStreamWriter xml(&file);
+    QByteArray text;
+    QXmlStreamWriter xml(&text);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(SliceTemplate::kRoot);
@@ -599,8 +597,9 @@ bool Kerfer::saveSliceTemplate(const QString& fileName, QString* reason)
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    if (xml.hasError() || !file.commit())
-        return fail(tr("it could not be written (%1)").arg(file.errorString()));
+    QString error;
+    if (!AtomicFile::write(fileName, text, &error))
+        return fail(tr("it could not be written (%1)").arg(error));
     return true;
 }
 
