@@ -125,12 +125,8 @@ unsigned AudioFileSndFile::read(float* buffer, unsigned numSamples)
     // Within the counted length, what the library fails to deliver is damage,
     // not the end (a damaged FLAC loses more or less with the request size):
     // it reads as silence, and the length holds.
-    framesRead = numSamples / TMB_FRAMESIZE;
-    m_position += framesRead;
-    const unsigned delivered = framesRead * TMB_FRAMESIZE;
-    TMB_ASSERT_TEXT(framesRead * TMB_FRAMESIZE <= numSamples,
-                    "framesRead * TMB_FRAMESIZE <= numSamples");
-    return delivered;
+    m_position += numSamples / TMB_FRAMESIZE;
+    return numSamples;
 }
 
 void AudioFileSndFile::seek(unsigned long sample)

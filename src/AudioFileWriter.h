@@ -11,6 +11,8 @@
 #include <memory>
 #include <vector>
 
+class WavMarkers;
+
 // A stereo sound file written under a temporary name beside the target and
 // renamed over it only once complete: a full disk or a crash never leaves a
 // truncated file, and an existing file is not lost before its replacement
@@ -18,8 +20,6 @@
 //
 // Takes float samples; an integer format gets them rounded with dither (see
 // SampleQuantiser), a float format as they are, beyond full scale included.
-class WavMarkers;
-
 class AudioFileWriter
 {
 public:

@@ -1,6 +1,7 @@
 #include "Kerfer.h"
 
 #include "Assert.h"
+#include "AtomicFile.h"
 #include "ExportFormat.h"
 #include "Slice.h"
 #include "SliceTemplate.h"
@@ -9,21 +10,12 @@
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
-#include <QSaveFile>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
-
-// Samples in one minute of audio at rate frames per second (two samples to a
-// frame): 5292000 at 44.1 kHz. The tempo rules count in the loop's own
-// samples, so a beat is as long at 48 or 96 kHz as at 44.1.
-double samplesPerMinute(int rate)
-{
-    return 120.0 * (rate > 0 ? rate : 44100);
-}
 
 quint32 roundDownToEven(unsigned long sample)
 {
@@ -257,7 +249,7 @@ void Kerfer::sliceByBeats(double tempo, double beats)
     QMutexLocker lock(&m_mutex);
     if (!hasAudio() || !(tempo > 0.0))
         return;
-    const quint32 step = toStep(beats / tempo * samplesPerMinute(m_pLoop->getSampleRate()));
+    const quint32 step = toStep(beats / tempo * Slice::samplesPerMinute(m_pLoop->getSampleRate()));
     if (step == 0) {
         // A step of 0 would never advance.
         qDebug() << "Tempo slicing refused, interval shorter than one sample:" << beats
@@ -277,7 +269,7 @@ void Kerfer::sliceByBars(double tempo, int numerator, int denominator, double ba
     if (!hasAudio() || !(tempo > 0.0))
         return;
     const quint32 step =
-        toStep(bars * numerator / tempo * samplesPerMinute(m_pLoop->getSampleRate()));
+        toStep(bars * numerator / tempo * Slice::samplesPerMinute(m_pLoop->getSampleRate()));
     if (step == 0) {
         qDebug() << "Tempo slicing refused, interval shorter than one sample:" << bars << "bars of"
                  << numerator << "beats at" << tempo << "bpm";
@@ -589,10 +581,8 @@ bool Kerfer::saveSliceTemplate(const QString& fileName, QString* reason)
     if (endMarker <= startMarker)
         return fail(tr("the markers enclose no audio"));
 
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(tr("it could not be written (%1)").arg(file.errorString()));
-    QXmlStreamWriter xml(&file);
+    QByteArray text;
+    QXmlStreamWriter xml(&text);
     xml.setAutoFormatting(true);
     xml.writeStartDocument();
     xml.writeStartElement(SliceTemplate::kRoot);
@@ -607,8 +597,9 @@ bool Kerfer::saveSliceTemplate(const QString& fileName, QString* reason)
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    if (xml.hasError() || !file.commit())
-        return fail(tr("it could not be written (%1)").arg(file.errorString()));
+    QString error;
+    if (!AtomicFile::write(fileName, text, &error))
+        return fail(tr("it could not be written (%1)").arg(error));
     return true;
 }
 
@@ -628,15 +619,14 @@ bool Kerfer::loadSliceTemplate(const QString& fileName, QString* reason)
 
     // Read and check the whole file before touching anything, and without the
     // mutex, so that disk access never holds up a render.
-    {
-        QFile file(fileName);
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(tr("it could not be read (%1)").arg(file.errorString()));
-    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(tr("it could not be read (%1)").arg(file.errorString()));
     SliceTemplate slices;
     QString error;
-    if (!SliceTemplate::read(fileName, &slices, &error))
+    if (!SliceTemplate::read(file, &slices, &error))
         return refuse(error);
+    file.close();
     const double startFraction = slices.startMarker;
     const double endFraction = slices.endMarker;
     const QList<double>& pointFractions = slices.points;

@@ -146,8 +146,8 @@ signals:
     // Relayed from the loop: its playback loop region or mode moved.
     void loopChanged();
     void sliceLoaded(Slice* slice);
-    // A load replaced the loop (whether or not the file gave audio): cuts
-    // taken before no longer belong to it.
+    // A load replaced the loop (a file that gave no audio replaces nothing):
+    // cuts taken before no longer belong to it.
     void loopReplaced();
 
 private:

@@ -1,11 +1,12 @@
 #include "Settings.h"
 
+#include "AtomicFile.h"
+
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -235,25 +236,9 @@ bool Settings::save()
             element.appendChild(document.createTextNode(it.value()));
         root.appendChild(element);
     }
-    const QByteArray text = document.toByteArray(1);
-
-    // Written beside the old file and renamed over it only when complete, so a
-    // crash or a full disk leaves the previous settings.xml as it was.
-    // Unbuffered: a write that fails while Qt flushes its buffer on commit
-    // goes unnoticed, and a truncated file would replace the old one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
-        return false;
-    }
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
-        return false;
-    }
-    if (!file.commit()) {
-        qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
-        return false;
-    }
-    return true;
+    // A crash or a full disk leaves the previous settings.xml as it was.
+    if (AtomicFile::write(path, document.toByteArray(1)))
+        return true;
+    qDebug() << "Failed to write settings.xml" << __FILE__ << __LINE__;
+    return false;
 }

@@ -53,9 +53,6 @@ private:
     QRecursiveMutex& m_mutex;
 };
 
-// Samples in one minute at the working rate (44100 frames of two samples).
-const double kSamplesPerMinute = 5292000.0;
-
 // A position from floating-point arithmetic, truncated into 32 bits: below 0
 // (and NaN) gives 0, 2^32 and above give the largest value.
 quint32 toPosition(double value)
@@ -328,10 +325,8 @@ void Slice::stretchToBeats(double beats, unsigned bpm)
                  << m_length;
         return;
     }
-    // In samples of the slice's own rate, which its length counts: a minute is
-    // 120 samples per frame per second (the working rate's when it has none).
-    const double samplesPerMinute = m_sampleRate > 0 ? 120.0 * m_sampleRate : kSamplesPerMinute;
-    const quint32 newLength = toPosition((1.0 / bpm) * samplesPerMinute * beats);
+    // In samples of the slice's own rate, which its length counts.
+    const quint32 newLength = toPosition((1.0 / bpm) * samplesPerMinute(m_sampleRate) * beats);
     double ratio = newLength * (1.0 / m_length);
     if (!(ratio > 0.0)) {
         qDebug() << "Refusing to stretch to" << beats << "beats at" << bpm << "bpm, slice length"

@@ -37,6 +37,12 @@ public:
     static constexpr double kMinTimeStretchRatio = 1.0 / 16;
     static constexpr double kMaxTimeStretchRatio = 16.0;
 
+    // Samples in one minute of audio at rate frames per second (two samples
+    // to a frame), the working rate's 5292000 when the rate is unknown. Tempo
+    // arithmetic counts in a loop's own samples, so a beat is as long at 48
+    // or 96 kHz as at 44.1.
+    static double samplesPerMinute(int rate) { return 120.0 * (rate > 0 ? rate : 44100); }
+
     // An empty in-memory slice, filled by appendSamples (loop recorders).
     Slice();
     // Loads a file through the decoder reader. Returns at once with the full

@@ -1,5 +1,6 @@
 #include "SliceEngine.h"
 
+#include "AtomicFile.h"
 #include "AudioCache.h"
 #include "AudioOutputDevice.h"
 #include "BankSampler.h"
@@ -19,7 +20,6 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <utility>
@@ -207,26 +207,7 @@ bool SliceEngine::saveProject(QString path)
     engine.setAttribute(QStringLiteral("bpm"), QString::number(m_bpm));
     writeLoopXml(QFileInfo(path).absolutePath(), document, root);
     m_pBankSampler->writeXml(QFileInfo(path).absolutePath(), document, root);
-    const QByteArray text = document.toByteArray(1);
-
-    // Renamed over the old project only once complete. Unbuffered: a write
-    // that fails while Qt flushes its buffer on commit goes unnoticed, and
-    // the truncated file would replace the old one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qDebug() << "Failed to write" << path << __FILE__ << __LINE__;
-        return false;
-    }
-    if (file.write(text) != text.size()) {
-        file.cancelWriting();
-        qDebug() << "Failed to write" << path << __FILE__ << __LINE__;
-        return false;
-    }
-    if (!file.commit()) {
-        qDebug() << "Failed to write" << path << __FILE__ << __LINE__;
-        return false;
-    }
-    return true;
+    return AtomicFile::write(path, document.toByteArray(1));
 }
 
 bool SliceEngine::loadProject(const QString& path, QString* missingLoop)
@@ -291,8 +272,8 @@ void SliceEngine::readLoopXml(const QDomElement& element, const QString& project
     if (name.isEmpty())
         return;
     const QString fileName = QDir(projectDir).filePath(name);
-    // Checked first: a missing file must not take the loop that is open away.
-    if (!QFileInfo(fileName).isFile() || !m_pKerfer->slotLoadLoop(fileName)) {
+    // A file that is missing or gives no audio leaves the open loop as it was.
+    if (!m_pKerfer->slotLoadLoop(fileName)) {
         qDebug() << "Project loop missing or unreadable:" << fileName;
         if (missingLoop)
             *missingLoop = fileName;

@@ -77,9 +77,8 @@ public:
     // tempo, the loop with its markers and slice points, and the pads.
     // Failures are logged; an existing project is replaced only by a complete
     // new file. True when written or applied. A project whose loop file is
-    // missing applies the rest and leaves the loop as it was; one whose loop
-    // file gives no audio leaves the empty loop the load made. Either names
-    // the file in missingLoop.
+    // missing or gives no audio applies the rest, leaves the loop as it was
+    // and names the file in missingLoop.
     bool saveProject(QString path);
     bool loadProject(const QString& path, QString* missingLoop = nullptr);
 

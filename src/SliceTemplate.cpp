@@ -23,16 +23,22 @@ bool parseFraction(const QDomElement& element, const QString& name, double* valu
 
 bool SliceTemplate::read(const QString& fileName, SliceTemplate* result, QString* error)
 {
-    const auto refuse = [&](const QString& why) {
-        *error = QString("Not a slice template \"%1\" (%2)").arg(fileName, why);
-        return false;
-    };
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         *error =
             QString("Failed to read slice template \"%1\" (%2)").arg(fileName, file.errorString());
         return false;
     }
+    return read(file, result, error);
+}
+
+bool SliceTemplate::read(QFile& file, SliceTemplate* result, QString* error)
+{
+    const QString fileName = file.fileName();
+    const auto refuse = [&](const QString& why) {
+        *error = QString("Not a slice template \"%1\" (%2)").arg(fileName, why);
+        return false;
+    };
     if (file.size() > kTemplateMaxBytes)
         return refuse("too large");
     QDomDocument document;

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QString>
 
+class QFile;
+
 // A slice template file (.tmst) as read: the markers as fractions of a loop's
 // length and the slice points as fractions of the marker region, so one
 // template fits loops of any length.
@@ -19,4 +21,6 @@ struct SliceTemplate
     // Reads and checks a whole file; false (and *error says why) when it is
     // not a valid template.
     static bool read(const QString& fileName, SliceTemplate* result, QString* error);
+    // The same for a file the caller has opened for reading.
+    static bool read(QFile& file, SliceTemplate* result, QString* error);
 };

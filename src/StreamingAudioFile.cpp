@@ -36,9 +36,10 @@ StreamingAudioFile::StreamingAudioFile(const QString& fileName)
                                            StereoDownmix::positionsOf(m_pFile, m_info.channels)));
     }
     // Allocated here, never while playing: read() runs on the audio thread.
-    // One piece of source frames, in however many channels the file has.
-    const std::size_t floats =
-        BufferSize / 2 * static_cast<std::size_t>(std::max(m_info.channels, 2));
+    // One piece of source frames, in however many channels the file has; a
+    // refused file is never read, and its header's count is not to be trusted.
+    const int channels = m_length > 0 ? std::max(m_info.channels, 2) : 2;
+    const std::size_t floats = BufferSize / 2 * static_cast<std::size_t>(channels);
     m_pAudioBuffer = static_cast<float*>(AlignedMalloc(floats * sizeof(float), 16));
 }
 

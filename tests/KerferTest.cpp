@@ -253,6 +253,13 @@ TEST_F(KerferTest, TemplatesCarryPointsAcrossLoopLengthsAndBrokenOnesChangeNothi
     QString reason;
     EXPECT_FALSE(m_kerfer.saveSliceTemplate(m_dir + "/missing/dir/t.tmst", &reason));
     EXPECT_TRUE(reason.startsWith("it could not be written")) << reason.toStdString();
+    // A disk that fills while the template is written: reported, and the one
+    // there stays whole.
+    const QByteArray old = readBytes(tmpl);
+    reason.clear();
+    EXPECT_FALSE(withFileSizeLimit(16, [&] { return m_kerfer.saveSliceTemplate(tmpl, &reason); }));
+    EXPECT_TRUE(reason.startsWith("it could not be written")) << reason.toStdString();
+    EXPECT_EQ(readBytes(tmpl), old);
     const QByteArray head("<slicetemplate version='1'><markers start='0' end='1'/>");
     const QList<QByteArray> broken = {
         QByteArray("\x00\x01RIFF\xff", 6),
