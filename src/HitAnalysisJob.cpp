@@ -62,7 +62,6 @@ void HitAnalysisJob::clear()
         m_pCurrent->cancel.store(true, std::memory_order_relaxed);
     m_pCurrent = nullptr;
     m_result = HitAnalysis();
-    m_hasResult = false;
 }
 
 bool HitAnalysisJob::isBusy() const
@@ -77,10 +76,9 @@ void HitAnalysisJob::collect(Run* run)
     if (current) {
         m_pCurrent = nullptr;
         m_result = std::move(run->result);
-        m_hasResult = m_result.isComplete();
     }
     m_runs.erase(std::find_if(m_runs.begin(), m_runs.end(),
                               [run](const std::unique_ptr<Run>& r) { return r.get() == run; }));
-    if (current && m_hasResult)
+    if (current && m_result.isComplete())
         emit finished();
 }

@@ -37,7 +37,7 @@ public:
     // From start() until the analysis is there.
     bool isBusy() const;
     // The last complete analysis; null before there is one.
-    const HitAnalysis* getResult() const { return m_hasResult ? &m_result : nullptr; }
+    const HitAnalysis* getResult() const { return m_result.isComplete() ? &m_result : nullptr; }
 
 signals:
     // A complete analysis is there.
@@ -52,6 +52,6 @@ private:
     // current unless it was cancelled.
     std::vector<std::unique_ptr<Run>> m_runs;
     Run* m_pCurrent = nullptr;
+    // Incomplete (as a fresh one is) until an analysis has run to its end.
     HitAnalysis m_result;
-    bool m_hasResult = false;
 };

@@ -17,7 +17,7 @@ public:
     // is then the signal itself.
     void fit(const double* x, long count);
 
-    // The prediction error at x[0]; x[-order()] to x[-1] must exist.
+    // The prediction error at x[0]; the order samples before it must exist.
     double error(const double* x) const
     {
         double e = x[0];
@@ -25,8 +25,6 @@ public:
             e += m_a[k] * x[-k];
         return e;
     }
-
-    int order() const { return m_order; }
 
 private:
     int m_order;

@@ -36,8 +36,6 @@ public:
     // "Tempo: 128.0 bpm (estimated)"; empty for no estimate.
     static QString tempoText(double bpm);
 
-    HitAnalysisJob* getJob() const { return m_pJob; }
-
 signals:
     // The state changed or the markers moved: the cuts may be others.
     void changed();

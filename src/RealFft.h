@@ -12,7 +12,6 @@ public:
     // size: a power of two, at least 4.
     explicit RealFft(unsigned size);
 
-    unsigned getSize() const { return m_size; }
     // power[k] = |X(k)|^2 for k = 0 .. size / 2; input holds size values.
     void powerSpectrum(const float* input, float* power);
 

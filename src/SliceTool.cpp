@@ -650,7 +650,7 @@ int SliceTool::run(const Options& options, std::FILE* out, std::FILE* err, bool 
     for (int i = 0; i < count; ++i) {
         std::unique_lock<std::mutex> lock(mutex);
         done.wait(lock, [&]() { return results[i].has_value(); });
-        const Result r = *results[i];
+        const Result r = std::move(*results[i]);
         results[i].reset();
         lock.unlock();
         const QByteArray name = r.file.toLocal8Bit();
