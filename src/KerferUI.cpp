@@ -595,15 +595,11 @@ void KerferUI::slotExportSlicesWithPrefix(QString baseFilePath)
     if (!hasLoop() || baseFilePath.isEmpty())
         return;
     m_pEngine->updateExportList();
-    const QStringList existing =
-        SliceNaming::existing(baseFilePath, m_pEngine->getExportList().size());
-    if (!existing.isEmpty() &&
-        QMessageBox::question(
-            this, tr("Save Slices"),
-            FileMessages::replaceQuestion(existing, QFileInfo(baseFilePath).absolutePath()),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-        return;
-    exportSlicesTo(baseFilePath);
+    QStringList files;
+    for (int n = 1; n <= m_pEngine->getExportList().size(); ++n)
+        files << SliceNaming::numbered(baseFilePath, n);
+    if (mayReplace(tr("Save Slices"), files))
+        exportSlicesTo(baseFilePath);
 }
 
 void KerferUI::slotExportSlicesQuick()
