@@ -1050,8 +1050,9 @@ bool KerferUI::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonRelease:
     case QEvent::KeyRelease:
     case QEvent::Wheel:
-        // After the widget has acted on the input.
-        QMetaObject::invokeMethod(this, &KerferUI::updateModifiedMark, Qt::QueuedConnection);
+        // After the widget has acted on the input, and once for an event
+        // that passes through several filtered widgets or a burst of them.
+        m_deferredModifiedMark.request();
         break;
     default:
         break;
