@@ -1089,10 +1089,8 @@ void KerferUI::createHandoffActions()
 
 QString KerferUI::exportDirectory() const
 {
-    const QString directory = setting(SampleRendererKerfer::kSaveSliceDirectoryKey);
-    if (!directory.isEmpty() && QDir(directory).exists())
-        return directory;
-    return QFileInfo(m_pKerfer->getLoop()->getFilename()).absolutePath();
+    return SampleRendererKerfer::saveSliceDirectory(
+        QFileInfo(m_pKerfer->getLoop()->getFilename()).absolutePath());
 }
 
 void KerferUI::rememberExportDirectory(const QString& fileName)
@@ -1185,9 +1183,7 @@ void KerferUI::exportMarkedLoop()
 void KerferUI::exportPadKit()
 {
     const QString title = tr("Pads as SFZ Kit");
-    QString directory = setting(SampleRendererKerfer::kSaveSliceDirectoryKey);
-    if (directory.isEmpty() || !QDir(directory).exists())
-        directory = QDir::homePath();
+    const QString directory = SampleRendererKerfer::saveSliceDirectory(QDir::homePath());
     const QString fileName =
         askExportName(FileDialog::SaveNumbered, title, QDir(directory).filePath("pads.sfz"),
                       tr("SFZ instruments (*.sfz)"));
