@@ -2,7 +2,6 @@
 
 #include "Assert.h"
 #include "BankSampler.h"
-#include "FileMessages.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
 #include "PadNames.h"
