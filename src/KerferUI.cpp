@@ -595,15 +595,11 @@ void KerferUI::slotExportSlicesWithPrefix(QString baseFilePath)
     if (!hasLoop() || baseFilePath.isEmpty())
         return;
     m_pEngine->updateExportList();
-    const QStringList existing =
-        SliceNaming::existing(baseFilePath, m_pEngine->getExportList().size());
-    if (!existing.isEmpty() &&
-        QMessageBox::question(
-            this, tr("Save Slices"),
-            FileMessages::replaceQuestion(existing, QFileInfo(baseFilePath).absolutePath()),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
-        return;
-    exportSlicesTo(baseFilePath);
+    QStringList files;
+    for (int n = 1; n <= m_pEngine->getExportList().size(); ++n)
+        files << SliceNaming::numbered(baseFilePath, n);
+    if (mayReplace(tr("Save Slices"), files))
+        exportSlicesTo(baseFilePath);
 }
 
 void KerferUI::slotExportSlicesQuick()
@@ -1054,8 +1050,9 @@ bool KerferUI::eventFilter(QObject* watched, QEvent* event)
     case QEvent::MouseButtonRelease:
     case QEvent::KeyRelease:
     case QEvent::Wheel:
-        // After the widget has acted on the input.
-        QMetaObject::invokeMethod(this, &KerferUI::updateModifiedMark, Qt::QueuedConnection);
+        // After the widget has acted on the input, and once for an event
+        // that passes through several filtered widgets or a burst of them.
+        m_deferredModifiedMark.request();
         break;
     default:
         break;
@@ -1092,10 +1089,8 @@ void KerferUI::createHandoffActions()
 
 QString KerferUI::exportDirectory() const
 {
-    const QString directory = setting(SampleRendererKerfer::kSaveSliceDirectoryKey);
-    if (!directory.isEmpty() && QDir(directory).exists())
-        return directory;
-    return QFileInfo(m_pKerfer->getLoop()->getFilename()).absolutePath();
+    return SampleRendererKerfer::saveSliceDirectory(
+        QFileInfo(m_pKerfer->getLoop()->getFilename()).absolutePath());
 }
 
 void KerferUI::rememberExportDirectory(const QString& fileName)
@@ -1188,9 +1183,7 @@ void KerferUI::exportMarkedLoop()
 void KerferUI::exportPadKit()
 {
     const QString title = tr("Pads as SFZ Kit");
-    QString directory = setting(SampleRendererKerfer::kSaveSliceDirectoryKey);
-    if (directory.isEmpty() || !QDir(directory).exists())
-        directory = QDir::homePath();
+    const QString directory = SampleRendererKerfer::saveSliceDirectory(QDir::homePath());
     const QString fileName =
         askExportName(FileDialog::SaveNumbered, title, QDir(directory).filePath("pads.sfz"),
                       tr("SFZ instruments (*.sfz)"));

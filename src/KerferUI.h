@@ -2,6 +2,8 @@
 
 #include "ui_tamberlomainwindow.h"
 
+#include "DeferredCall.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QSharedPointer>
@@ -252,6 +254,7 @@ private:
     QAction* m_pActionExportMarkedLoop = nullptr;
     QAction* m_pActionSlicesToPads = nullptr;
     bool m_layoutRemembered = false;
+    DeferredCall m_deferredModifiedMark{this, [this] { updateModifiedMark(); }};
     FileDialogFunction m_fileDialogFunction;
     std::function<void()> m_exitFunction;
 };

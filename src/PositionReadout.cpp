@@ -97,7 +97,7 @@ void PositionReadout::update()
     if (loop && loop->getLength() > 0) {
         if (m_hasPointer) {
             const double seconds = secondsOf(m_pointer);
-            const double fromStart = secondsOf(m_pointer) - secondsOf(m_pKerfer->getStartMarker());
+            const double fromStart = seconds - secondsOf(m_pKerfer->getStartMarker());
             const QString barBeat = barBeatText(fromStart, tempo(), beatsPerBar());
             parts.append(barBeat.isEmpty() ? timeText(seconds)
                                            : tr("%1, bar %2").arg(timeText(seconds), barBeat));

@@ -18,7 +18,6 @@ public:
     // Largest buffer offered, in samples of both channels: the file preview
     // renders through a block of this size.
     static constexpr int kMaxBufferSize = Settings::kMaxAudioBufferSize;
-    static constexpr int kDefaultBufferSize = Settings::kDefaultAudioBufferSize;
 
     PreferencesUI(QWidget* parent, SliceEngine* engine);
 

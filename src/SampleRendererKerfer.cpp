@@ -2,7 +2,6 @@
 
 #include "Assert.h"
 #include "BankSampler.h"
-#include "FileMessages.h"
 #include "Kerfer.h"
 #include "KerferHistory.h"
 #include "PadNames.h"
@@ -32,6 +31,12 @@
 const char* const SampleRendererKerfer::kSaveSliceDirectoryKey = "last_slice_save_path";
 // Apart from the slice points' red, the markers and the waveform's green.
 const QColor SampleRendererKerfer::kPreviewColour(0, 200, 255, 255);
+
+QString SampleRendererKerfer::saveSliceDirectory(const QString& fallback)
+{
+    const QString directory = Settings::instance()->getSetting(kSaveSliceDirectoryKey);
+    return directory.isEmpty() || !QDir(directory).exists() ? fallback : directory;
+}
 
 namespace {
 
@@ -505,9 +510,7 @@ void SampleRendererKerfer::slotSaveSelectedSlice()
     // The number the slice would have in a full export, for the suggested name.
     const int number = contextSliceNumber();
     const QFileInfo loopFile(loop->getFilename());
-    QString directory = Settings::instance()->getSetting(kSaveSliceDirectoryKey);
-    if (directory.isEmpty() || !QDir(directory).exists())
-        directory = loopFile.absolutePath();
+    const QString directory = saveSliceDirectory(loopFile.absolutePath());
     const ExportFormat preferred = SliceFileFormat::fromSettings();
     const QString suggested =
         QDir(directory).filePath(QString("%1_%2.%3")

@@ -28,6 +28,8 @@ public:
     static const QColor kPreviewColour;
     // Settings key of the folder the last slice was saved to.
     static const char* const kSaveSliceDirectoryKey;
+    // That folder while it exists, else fallback.
+    static QString saveSliceDirectory(const QString& fallback);
 
     SampleRendererKerfer(QWidget* parent, Kerfer* kerfer);
     ~SampleRendererKerfer() override;
