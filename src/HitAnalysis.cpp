@@ -25,6 +25,16 @@ const float kLowWeight = 3.0f;
 // bass note swells and fades over tens of ms: a rise there counts only above
 // the loudest it was over this long.
 const double kLowMemoryMs = 60.0;
+// A lossy encoding keeps nothing above its cut-off (about 16 kHz at 128k),
+// where a hat's or a shaker's rise is as strong as in the bands below it; the
+// rise of the highs it kept is counted for the bands it removed, so a quiet
+// hat stands out of an MP3 as it does out of the WAV it came from. A band is
+// removed when it never rose out of silence anywhere in the file.
+const double kHighHz = 8000.0;
+const float kRemovedLevel = 0.05f;
+// A file with next to nothing in the highs is not a lossy one: its few kept
+// bands there would otherwise count for many.
+const float kMostForRemoved = 2.0f;
 // The attack start is found to within a quarter ms, and a fade-in under
 // other sounds from where it shows; a cut must never fall after it.
 const double kLeadMs = 0.3;
@@ -65,8 +75,12 @@ std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned l
     // Only whole windows: one running past the end would see the audio stop
     // dead, and find a click there.
     const unsigned long steps = frames >= size ? (frames - size) / hop + 1 : 0;
-    std::vector<float> odf(steps, 0.0f);
+    std::vector<float> odf(steps, 0.0f), highRise(steps, 0.0f);
     risen->assign(steps, 0);
+    size_t firstHigh = 1; // in the rows below: 0 the low end, b + 1 band b
+    while (firstHigh <= g.bands() && g.bandEdges[firstHigh - 1] * double(rate) / size < kHighHz)
+        ++firstHigh;
+    std::vector<float> loudest(g.bands() + 1, 0.0f);
     RealFft fft(size);
     std::vector<float> window(size), frame(size), power(size / 2 + 1);
     for (unsigned i = 0; i < size; ++i)
@@ -145,7 +159,7 @@ std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned l
         const size_t width = current.size();
         for (unsigned m = 1; m <= lowMemory; ++m)
             rows[m - 1] = ((t + lowMemory - m) % lowMemory) * width;
-        float flux = 0.0f, most = 0.0f;
+        float flux = 0.0f, most = 0.0f, high = 0.0f;
         for (size_t b = 0; b < width; ++b) {
             float recent = 0.0f;
             const unsigned span = b == 0 ? lowMemory : memory;
@@ -153,11 +167,24 @@ std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned l
                 recent = std::max(recent, history[rows[m] + b]);
             const float rise = (b == 0 ? kLowWeight : 1.0f) * std::max(0.0f, current[b] - recent);
             flux += rise;
+            if (b >= firstHigh)
+                high += rise;
+            loudest[b] = std::max(loudest[b], current[b]);
             if (rise > most)
                 most = rise, (*risen)[t] = static_cast<unsigned char>(std::min<size_t>(b, 255));
         }
         std::copy(current.begin(), current.end(), history.begin() + (t % lowMemory) * width);
         odf[t] = flux;
+        highRise[t] = high;
+    }
+    size_t kept = loudest.size();
+    while (kept > firstHigh && loudest[kept - 1] < kRemovedLevel)
+        --kept;
+    if (kept > firstHigh && kept < loudest.size()) {
+        const float more =
+            std::min(kMostForRemoved, float(loudest.size() - kept) / float(kept - firstHigh));
+        for (unsigned long t = 0; t < steps; ++t)
+            odf[t] += more * highRise[t];
     }
     return odf;
 }
