@@ -71,8 +71,8 @@ struct Biquad
 
 } // namespace
 
-AttackLocator::AttackLocator(const Reader& read, unsigned long frames, int rate)
-    : m_read(read), m_frames(frames), m_rate(rate), m_box(std::max(4, rate / 4000)),
+AttackLocator::AttackLocator(const Reader& read, unsigned long frames, int rate, bool lossy)
+    : m_read(read), m_frames(frames), m_rate(rate), m_lossy(lossy), m_box(std::max(4, rate / 4000)),
       m_predictor(kOrder)
 {
 }
@@ -148,7 +148,8 @@ long AttackLocator::find(unsigned long from, unsigned long to, unsigned long not
     for (const Rise& r : rises) {
         if (r.box < 0 || r.box < rises[clearest].box - reach)
             continue;
-        start = std::min(start, r.start);
+        const bool coded = m_lossy && &r == &rises[Predicted] && &r != &rises[clearest];
+        start = std::min(start, coded ? r.steep : r.start);
         earliestRise = std::min(earliestRise, r.box);
     }
     // A rise is where the new sound already shows: the start is no later.
@@ -212,11 +213,12 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
     while (j > lowest && a(j - 1) >= kLowestShare * peak && s[j - 1] > loudest)
         --j;
     double start = double(j);
+    const long steep = j;
     const double share = a(j) / peak;
     const bool steady = a((j + half) / 2) - a(j) >= kSteadyShare * (a(half) - a(j));
     if (steady && share < 0.45 && (half - j) * m_box > kFadeInMs * 0.001 * m_rate) {
         const double slope = (half - j) * share / (0.5 - share);
         start -= std::min(slope, kSlopeMs * 0.001 * m_rate / m_box);
     }
-    return {k, std::max(0L, long(std::floor(start))), s[peakBox] / loudest};
+    return {k, std::max(0L, long(std::floor(start))), std::max(0L, steep), s[peakBox] / loudest};
 }

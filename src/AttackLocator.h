@@ -18,13 +18,17 @@
 // the clearest one wins, as a hat a few ms ahead of a snare shows in the highs
 // alone. A lossy encoding's faint pre-echo is not taken for the start: a rise
 // counts only within 20 dB of the level it leads to.
+//
+// In a lossy file (lossy true), the predictor's error also climbs through the
+// coding noise that the encoder spreads ahead of an attack; that climb is not
+// followed back as a fade-in unless the predictor is the clearest view.
 class AttackLocator
 {
 public:
     // Copies frames [first, first + count) of interleaved stereo into dest.
     using Reader = std::function<void(unsigned long first, unsigned count, float* dest)>;
 
-    AttackLocator(const Reader& read, unsigned long frames, int rate);
+    AttackLocator(const Reader& read, unsigned long frames, int rate, bool lossy = false);
 
     // The attack start of the hit detected within [from, to): a frame, at
     // most a few ms before from, never before notBefore; -1 when no view
@@ -47,6 +51,7 @@ private:
     {
         long box = -1;   // first box clearly above what came before
         long start = -1; // where the rise began
+        long steep = -1; // the same, not followed back along a fade-in's slope
         double ratio = 0.0;
     };
     Rise rise(View view, long fromBox, long boxes);
@@ -54,6 +59,7 @@ private:
     const Reader& m_read;
     unsigned long m_frames;
     int m_rate;
+    bool m_lossy;
     long m_box; // frames per energy box
     LinearPredictor m_predictor;
     std::vector<float> m_audio;

@@ -32,8 +32,8 @@ const double kLowMemoryMs = 60.0;
 // removed when it never rose out of silence anywhere in the file.
 const double kHighHz = 8000.0;
 const float kRemovedLevel = 0.05f;
-// A file with next to nothing in the highs is not a lossy one: its few kept
-// bands there would otherwise count for many.
+// In a file with next to nothing in the highs, the few bands there that kept
+// anything would otherwise count for many.
 const float kMostForRemoved = 2.0f;
 // The attack start is found to within a quarter ms, and a fade-in under
 // other sounds from where it shows; a cut must never fall after it.
@@ -66,10 +66,10 @@ struct Geometry
 // Per-analysis-step detection function over the whole file, computed in
 // blocks so only one transform's worth of audio is held at a time; with it,
 // per step, the band that rose most (0 the low end, b + 1 band b), where the
-// attack is then best timed.
+// attack is then best timed; and whether an encoder removed the top bands.
 std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned long frames,
                                      int rate, const Geometry& g, const std::atomic<bool>* cancel,
-                                     std::vector<unsigned char>* risen)
+                                     std::vector<unsigned char>* risen, bool* lossy)
 {
     const unsigned size = g.size, hop = g.hop;
     // Only whole windows: one running past the end would see the audio stop
@@ -180,7 +180,8 @@ std::vector<float> detectionFunction(const HitAnalysis::Reader& read, unsigned l
     size_t kept = loudest.size();
     while (kept > firstHigh && loudest[kept - 1] < kRemovedLevel)
         --kept;
-    if (kept > firstHigh && kept < loudest.size()) {
+    *lossy = kept < loudest.size();
+    if (*lossy && kept > firstHigh) {
         const float more =
             std::min(kMostForRemoved, float(loudest.size() - kept) / float(kept - firstHigh));
         for (unsigned long t = 0; t < steps; ++t)
@@ -203,7 +204,8 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
     }
     const Geometry g(rate);
     std::vector<unsigned char> risen;
-    const std::vector<float> odf = detectionFunction(read, frames, rate, g, cancel, &risen);
+    bool lossy = false;
+    const std::vector<float> odf = detectionFunction(read, frames, rate, g, cancel, &risen, &lossy);
     if (odf.empty())
         return result;
 
@@ -215,7 +217,7 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
     const long meanBefore = std::max(2L, long(0.1 * rate / g.hop));
     const long meanAfter = std::max(1L, long(0.03 * rate / g.hop));
     const float minStrength = threshold(100.0);
-    AttackLocator attacks(read, frames, rate);
+    AttackLocator attacks(read, frames, rate, lossy);
     const long minGapFrames = long(0.010 * rate);
     long lastCut = -minGapFrames;
     std::vector<float> around;
