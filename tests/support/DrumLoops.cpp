@@ -489,17 +489,31 @@ struct Bands
 {
     double e[3] = {0, 0, 0};
 };
+// Adds the energy of x in each band, filtering on from the samples before.
+class BandSplit
+{
+public:
+    explicit BandSplit(int rate)
+        : m_lo(lowPass(200, rate)), m_midHp(highPass(200, rate)), m_midLp(lowPass(2500, rate)),
+          m_hi(highPass(4000, rate)), m_top(lowPass(16000, rate))
+    {
+    }
+    void add(double x, Bands* bands)
+    {
+        const double l = m_lo(x), m = m_midLp(m_midHp(x)), h = m_top(m_hi(x));
+        if (bands)
+            bands->e[0] += l * l, bands->e[1] += m * m, bands->e[2] += h * h;
+    }
+
+private:
+    Biquad m_lo, m_midHp, m_midLp, m_hi, m_top;
+};
 template <typename Sample> Bands bandEnergy(const Sample& sample, long from, long to, int rate)
 {
-    Biquad lo = lowPass(200, rate), midHp = highPass(200, rate), midLp = lowPass(2500, rate),
-           hi = highPass(4000, rate), top = lowPass(16000, rate);
+    BandSplit split(rate);
     Bands b;
-    for (long i = std::max(0L, from - rate * 3 / 100); i < to; ++i) {
-        const double x = sample(i);
-        const double l = lo(x), m = midLp(midHp(x)), h = top(hi(x));
-        if (i >= from)
-            b.e[0] += l * l, b.e[1] += m * m, b.e[2] += h * h;
-    }
+    for (long i = std::max(0L, from - rate * 3 / 100); i < to; ++i)
+        split.add(sample(i), i >= from ? &b : nullptr);
     return b;
 }
 
@@ -1033,21 +1047,36 @@ Score& Score::operator+=(const Score& other)
 std::vector<long> preEcho(const Loop& loop, const std::vector<float>& decoded)
 {
     // An encoder's pre-echo spreads at most over one short block ahead of an
-    // attack: 192 samples whatever the rate.
+    // attack: 192 samples whatever the rate. It is looked for in each of the
+    // bands that judge a hit heard, as a quiet hat's pre-echo shows in the
+    // highs alone; and only where it is the hit's own sound, within 30 dB of
+    // what that band holds as the hit starts, not coding noise in a quiet band.
     const long most = 192, box = std::max(4, loop.rate / 4000);
-    auto energy = [box](const std::vector<float>& audio, long from) {
-        double e = 0;
-        for (long f = from; f < from + box; ++f) {
-            const double x = double(audio[2 * f]) + audio[2 * f + 1];
-            e += x * x;
-        }
-        return e;
+    const long frames = long(loop.stereo.size() / 2);
+    auto boxed = [&](const std::vector<float>& audio) {
+        std::vector<Bands> out(size_t(frames / box));
+        BandSplit split(loop.rate);
+        for (long f = 0; f < long(out.size()) * box; ++f)
+            split.add(double(audio[2 * f]) + audio[2 * f + 1], &out[size_t(f / box)]);
+        return out;
     };
+    const std::vector<Bands> original = boxed(loop.stereo), coded = boxed(decoded);
     std::vector<long> out;
     for (const Onset& o : onsets(loop)) {
+        const long at = o.frame / box;
+        auto smeared = [&](long k) {
+            if (k < 0 || at + 1 >= long(coded.size()))
+                return false;
+            for (int b = 0; b < 3; ++b) {
+                const double hit = std::max(coded[size_t(at)].e[b], coded[size_t(at + 1)].e[b]);
+                if (coded[size_t(k)].e[b] > 2 * original[size_t(k)].e[b] + box * 1e-12 &&
+                    coded[size_t(k)].e[b] > 1e-3 * hit)
+                    return true;
+            }
+            return false;
+        };
         long start = o.frame;
-        while (start - box >= std::max(0L, o.frame - most) &&
-               energy(decoded, start - box) > 2 * energy(loop.stereo, start - box) + box * 1e-12)
+        while (start - box >= std::max(0L, o.frame - most) && smeared((start - box) / box))
             start -= box;
         out.push_back(o.frame - start);
     }
@@ -1083,7 +1112,7 @@ Score score(const Loop& loop, const std::vector<long>& cuts, double windowMs,
         long distance = 0;
         for (size_t g = 0; g < groups.size(); ++g) {
             const Onset& o = groups[g];
-            if (cut < o.earliest - w || std::labs(offset(g, cut)) > w)
+            if (cut < o.earliest - w - (leeway ? (*leeway)[g] : 0) || std::labs(offset(g, cut)) > w)
                 continue;
             const long d = std::labs(offset(g, cut));
             if (group < 0 || d < distance)
