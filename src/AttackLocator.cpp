@@ -11,8 +11,9 @@ const int kOrder = 16;
 const double kHistoryMs = 20.0;
 // A rise is a level three times the loudest the view held before ...
 const double kRise = 3.0;
-// ... and within 20 dB of the loudest it reaches in the next 8 ms, so the
-// pre-echo a lossy encoding smears ahead of an attack is not taken for it.
+// ... and, in a lossy file, within 20 dB of the loudest it reaches in the
+// next 8 ms, so the pre-echo the encoder smears ahead of an attack is not
+// taken for it. Elsewhere a quiet hat just ahead of a loud snare is a start.
 const double kWithinPeak = 0.01;
 const double kHorizonMs = 8.0;
 // Followed back down to a quarter of the first peak's amplitude, as long as
@@ -190,7 +191,8 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
         return most;
     };
     long k = fromBox;
-    while (k < boxes && (s[k] < kRise * loudest || s[k] < kWithinPeak * ahead(k)))
+    const double withinPeak = m_lossy ? kWithinPeak : 0.0;
+    while (k < boxes && (s[k] < kRise * loudest || s[k] < withinPeak * ahead(k)))
         ++k;
     if (k >= boxes)
         return {};

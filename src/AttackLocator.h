@@ -16,12 +16,13 @@
 // level left what it was before; a slow fade-in is followed back along its
 // slope to where it began. The earliest start among the views that rise with
 // the clearest one wins, as a hat a few ms ahead of a snare shows in the highs
-// alone. A lossy encoding's faint pre-echo is not taken for the start: a rise
-// counts only within 20 dB of the level it leads to.
+// alone.
 //
-// In a lossy file (lossy true), the predictor's error also climbs through the
-// coding noise that the encoder spreads ahead of an attack; that climb is not
-// followed back as a fade-in unless the predictor is the clearest view.
+// In a lossy file (lossy true) the encoder spreads faint coding noise ahead
+// of an attack, its pre-echo, which is not taken for the start: a rise counts
+// only within 20 dB of the level it leads to, and the predictor's error
+// climbing through it is not followed back as a fade-in unless the predictor
+// is the clearest view.
 class AttackLocator
 {
 public:

@@ -224,21 +224,23 @@ TEST(HitAnalysisTest, CutsAtTheAttackStartOrAZeroCrossingJustBeforeIt)
 {
     const long frames = 44100 * 2;
     // Loud and quiet, a flam, a tap no louder than the hum, one fading in
-    // over 6 ms, and a quiet one over the loud low tone.
-    const std::vector<Tap> taps = {{11025, 0.8f},  {22050, 0.1f},      {33075, 0.8f}, {33516, 0.5f},
-                                   {44100, 0.02f}, {55125, 0.3f, 6.0}, {66150, 0.1f}};
+    // over 6 ms, a quiet one over the loud low tone, and a quiet one 7 ms
+    // ahead of a loud one.
+    const std::vector<Tap> taps = {{11025, 0.8f}, {22050, 0.1f},  {33075, 0.8f},
+                                   {33516, 0.5f}, {44100, 0.02f}, {55125, 0.3f, 6.0},
+                                   {66150, 0.1f}, {77175, 0.04f}, {77484, 0.8f}};
     const std::vector<float> audio = humWithHits(frames, taps);
     const HitAnalysis analysis = HitAnalysis::analyse(audio.data(), frames, 44100);
     ASSERT_TRUE(analysis.isComplete());
 
-    // The flam 10 ms after the third is one with it. Lower sensitivities find
-    // no more than higher ones.
+    // The flam 10 ms after the third is one with it, as is the loud tap after
+    // the quiet one. Lower sensitivities find no more than higher ones.
     const std::vector<unsigned long> cuts = analysis.pick(50, 0, frames);
-    ASSERT_EQ(cuts.size(), 6u);
+    ASSERT_EQ(cuts.size(), 7u);
     EXPECT_LE(analysis.pick(0, 0, frames).size(), cuts.size());
     EXPECT_GE(analysis.pick(100, 0, frames).size(), cuts.size());
     const long oneMs = 44;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 7; ++i) {
         const long attack = taps[i < 3 ? i : i + 1].start;
         const long cut = long(cuts[i]);
         EXPECT_LE(cut, attack) << "never after the attack start";
