@@ -27,6 +27,9 @@ const double kBackMs = 3.0;
 // is followed back along its slope, by at most kSlopeMs.
 const double kFadeInMs = 0.7;
 const double kSlopeMs = 4.0;
+// In a lossy file a longer climb is mostly the pre-echo the encoder spreads
+// over a block ahead of the attack, not the hit fading in.
+const double kLossySlopeMs = 2.0;
 // ... but only a steady climb, a good part of the way up by its middle. One
 // that lingers at its lower level and then jumps is a lossy encoding's
 // pre-echo held ahead of the attack: its sound starts where the climb begins.
@@ -236,7 +239,8 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
     const bool steady = a((j + half) / 2) - a(j) >= kSteadyShare * (a(half) - a(j));
     if (steady && share < 0.45 && (half - j) * m_box > kFadeInMs * 0.001 * m_rate) {
         const double slope = (half - j) * share / (0.5 - share);
-        start -= std::min(slope, kSlopeMs * 0.001 * m_rate / m_box);
+        const double most = m_lossy ? kLossySlopeMs : kSlopeMs;
+        start -= std::min(slope, most * 0.001 * m_rate / m_box);
     }
     return {k, std::max(0L, long(std::floor(start))), std::max(0L, steep), s[peakBox] / loudest};
 }
