@@ -15,9 +15,6 @@ const double kRise = 3.0;
 // next 8 ms, so the pre-echo the encoder smears ahead of an attack is not
 // taken for it. Elsewhere a quiet hat just ahead of a loud snare is a start.
 const double kWithinPeak = 0.01;
-// Pre-echo climbs into its attack; a fainter rise that falls back by half at
-// least this long before the louder sound arrives is a hit of its own.
-const double kOwnPeakMs = 1.0;
 const double kHorizonMs = 8.0;
 // Followed back down to a quarter of the first peak's amplitude, as long as
 // it stays above what came before, at most this far before the detection.
@@ -198,20 +195,7 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
     };
     long k = fromBox;
     const double withinPeak = m_lossy ? kWithinPeak : 0.0;
-    const long ownPeak = long(kOwnPeakMs * 0.001 * m_rate) / m_box;
-    auto ownHit = [&](long k) {
-        const double louder = withinPeak * ahead(k);
-        double top = s[k];
-        long topAt = k, j = k + 1;
-        bool fell = false;
-        for (; j < std::min(boxes, k + horizon) && s[j] < louder; ++j) {
-            if (s[j] > top)
-                top = s[j], topAt = j;
-            fell = fell || s[j] < 0.5 * top;
-        }
-        return fell && j - topAt >= ownPeak;
-    };
-    while (k < boxes && (s[k] < kRise * loudest || (s[k] < withinPeak * ahead(k) && !ownHit(k))))
+    while (k < boxes && (s[k] < kRise * loudest || s[k] < withinPeak * ahead(k)))
         ++k;
     if (k >= boxes)
         return {};

@@ -20,10 +20,9 @@
 //
 // In a lossy file (lossy true) the encoder spreads faint coding noise ahead
 // of an attack, its pre-echo, which is not taken for the start: a rise counts
-// only within 20 dB of the level it leads to, or when it falls back before it
-// as a hit of its own does; the predictor's error climbing through it is not
-// followed back as a fade-in unless the predictor is the clearest view, and
-// no fade-in is followed back by more than 2 ms.
+// only within 20 dB of the level it leads to; the predictor's error climbing
+// through it is not followed back as a fade-in unless the predictor is the
+// clearest view, and no fade-in is followed back by more than 2 ms.
 class AttackLocator
 {
 public:
