@@ -149,10 +149,11 @@ long AttackLocator::find(unsigned long from, unsigned long to, unsigned long not
         return -1;
     const long reach = long(kReachMs * 0.001 * m_rate) / m_box;
     long start = rises[clearest].start, earliestRise = rises[clearest].box;
-    for (const Rise& r : rises) {
+    for (int v = 0; v < kViews; ++v) {
+        const Rise& r = rises[v];
         if (r.box < 0 || r.box < rises[clearest].box - reach)
             continue;
-        const bool coded = m_lossy && &r == &rises[Predicted] && &r != &rises[clearest];
+        const bool coded = m_lossy && v == Predicted && v != clearest;
         start = std::min(start, coded ? r.steep : r.start);
         earliestRise = std::min(earliestRise, r.box);
     }
@@ -226,5 +227,5 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
         const double most = m_lossy ? kLossySlopeMs : kSlopeMs;
         start -= std::min(slope, most * 0.001 * m_rate / m_box);
     }
-    return {k, std::max(0L, long(std::floor(start))), std::max(0L, steep), s[peakBox] / loudest};
+    return {k, std::max(0L, long(std::floor(start))), steep, s[peakBox] / loudest};
 }

@@ -1064,9 +1064,11 @@ std::vector<long> preEcho(const Loop& loop, const std::vector<float>& decoded)
     std::vector<long> out;
     for (const Onset& o : onsets(loop)) {
         const long at = o.frame / box;
+        if (at + 1 >= long(coded.size())) {
+            out.push_back(0);
+            continue;
+        }
         auto smeared = [&](long k) {
-            if (k < 0 || at + 1 >= long(coded.size()))
-                return false;
             for (int b = 0; b < 3; ++b) {
                 const double hit = std::max(coded[size_t(at)].e[b], coded[size_t(at + 1)].e[b]);
                 if (coded[size_t(k)].e[b] > 2 * original[size_t(k)].e[b] + box * 1e-12 &&
@@ -1094,6 +1096,7 @@ Score score(const Loop& loop, const std::vector<long>& cuts, double windowMs,
     // hit, from that; before it, from the next hit of the group it precedes,
     // as a cut at a buried hit does not count against it. A cut within the
     // pre-echo before an attack is on time.
+    auto echo = [&](size_t g) { return leeway ? (*leeway)[g] : 0L; };
     auto offset = [&](size_t g, long cut) {
         const Onset& o = groups[g];
         if (cut > o.frame)
@@ -1102,7 +1105,7 @@ Score score(const Loop& loop, const std::vector<long>& cuts, double windowMs,
         for (const Hit& h : loop.hits)
             if (h.frame >= cut && h.frame < next && h.frame >= o.earliest)
                 next = h.frame;
-        const long early = next - (leeway ? (*leeway)[g] : 0);
+        const long early = next - echo(g);
         return cut < early ? cut - early : 0L;
     };
     Score s;
@@ -1112,9 +1115,11 @@ Score score(const Loop& loop, const std::vector<long>& cuts, double windowMs,
         long distance = 0;
         for (size_t g = 0; g < groups.size(); ++g) {
             const Onset& o = groups[g];
-            if (cut < o.earliest - w - (leeway ? (*leeway)[g] : 0) || std::labs(offset(g, cut)) > w)
+            if (cut < o.earliest - w - echo(g))
                 continue;
             const long d = std::labs(offset(g, cut));
+            if (d > w)
+                continue;
             if (group < 0 || d < distance)
                 group = int(g), distance = d;
         }
