@@ -209,9 +209,13 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
     if (odf.empty())
         return result;
 
-    // A candidate is a step whose rise is the largest within about 12 ms
-    // either side; its strength is how far it exceeds the mean of the
-    // detection function around it, so a busy or noisy stretch asks more.
+    // A candidate is a step whose rise is the largest from about 12 ms before
+    // it to the step after; its strength is how far it exceeds the mean of
+    // the detection function around it, so a busy or noisy stretch asks more.
+    // A step just short of a louder rise two steps on is a candidate too: a
+    // hat or a tom 5 to 12 ms ahead of a kick is where that pair's sound
+    // starts, and picking keeps it over the louder rise when it is strong
+    // enough for the sensitivity (a flam is one hit).
     const long n = long(odf.size());
     const long peakReach = 2;
     const long meanBefore = std::max(2L, long(0.1 * rate / g.hop));
@@ -219,19 +223,20 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
     const float minStrength = threshold(100.0);
     AttackLocator attacks(read, frames, rate, lossy);
     const long minGapFrames = long(0.010 * rate);
-    long lastCut = -minGapFrames;
+    long lastCut = -minGapFrames, cutBefore = lastCut; // the last hit's cut, and the one before
+    long shoulderStep = -1; // the last hit's step, when a louder rise followed it
     std::vector<float> around;
     for (long t = 1; t < n; ++t) {
         if (cancel && (t & 255) == 0 && cancel->load(std::memory_order_relaxed))
             return HitAnalysis();
         const float v = odf[t];
         bool isPeak = v > 0.0f;
-        for (long j = std::max(0L, t - peakReach); isPeak && j <= std::min(n - 1, t + peakReach);
-             ++j)
+        for (long j = std::max(0L, t - peakReach); isPeak && j < std::min(n, t + peakReach); ++j)
             if (odf[j] > v || (odf[j] == v && j < t))
                 isPeak = false;
         if (!isPeak)
             continue;
+        const bool shoulder = t + peakReach < n && odf[t + peakReach] > v;
         around.assign(odf.begin() + std::max(0L, t - meanBefore),
                       odf.begin() + std::min(n, t + meanAfter + 1));
         std::nth_element(around.begin(), around.begin() + around.size() / 2, around.end());
@@ -245,21 +250,33 @@ HitAnalysis HitAnalysis::analyse(const Reader& read, unsigned long frames, int r
         long climb = t;
         while (climb > 0 && t - climb < 4 && odf[climb - 1] < odf[climb])
             --climb;
+        // The louder rise after a shoulder is located as if the shoulder were
+        // not there, so its cut stays where it was when picking passes over
+        // the shoulder.
+        const bool led = shoulderStep >= 0 && t - shoulderStep <= 2 * peakReach;
+        const long previous = led ? cutBefore : lastCut;
         long from = long(climb) * long(g.hop) - long(g.hop / 2);
         from = std::max(
-            {from, long(t) * long(g.hop) - long(0.030 * rate), lastCut + minGapFrames, 0L});
+            {from, long(t) * long(g.hop) - long(0.030 * rate), previous + minGapFrames, 0L});
         const long to = long(t) * long(g.hop) + long(g.size);
         const unsigned band = risen[t];
         const double loHz = band == 0 ? 0.0 : g.bandEdges[band - 1] * double(rate) / g.size;
         const double hiHz = band == 0 ? 0.0 : g.bandEdges[band] * double(rate) / g.size;
-        const long notBefore = std::max(0L, lastCut + long(0.002 * rate));
+        const long notBefore = std::max(0L, previous + long(0.002 * rate));
         long cut = attacks.find(static_cast<unsigned long>(from), static_cast<unsigned long>(to),
                                 static_cast<unsigned long>(notBefore), loHz, hiHz);
         if (cut < 0)
             cut = std::max(from, long(t) * long(g.hop) + long(g.hop / 2));
         if (cut >= long(frames))
             continue;
+        if (led && cut <= lastCut) {
+            // Both found the same start: one hit, as loud as the louder rise.
+            result.m_hits.pop_back();
+            lastCut = cutBefore;
+        }
+        cutBefore = lastCut;
         lastCut = cut;
+        shoulderStep = shoulder ? t : -1;
         result.m_hits.push_back({static_cast<unsigned long>(cut), strength});
     }
 
