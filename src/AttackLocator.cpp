@@ -42,6 +42,8 @@ const double kFaintMostMs = 3.0;
 // Above this a lossy encoding keeps nothing, while an uncompressed file may
 // hiss; neither says where a hit starts.
 const double kTopHz = 15000.0;
+// Where the middle frequencies begin.
+const double kMiddleLowHz = 300.0;
 // The highs alone: a hat's or a shaker's sound, where the hiss and the
 // reverberation other sounds leave behind are weakest.
 const double kTopViewHz = 6000.0;
@@ -119,9 +121,11 @@ long AttackLocator::find(unsigned long from, unsigned long to, unsigned long not
     if (fromBox <= 2 || fromBox >= boxes)
         return -1;
     const double w = 2.0 * M_PI / m_rate;
-    const double dc = std::exp(-w * 30.0), low = 1.0 - std::exp(-w * 200.0),
-                 mid = 1.0 - std::exp(-w * 3000.0);
-    double dcIn = 0, dcOut = 0, low1 = 0, low2 = 0, mid1 = 0, mid2 = 0;
+    const double dc = std::exp(-w * 30.0), mid = 1.0 - std::exp(-w * 3000.0);
+    double dcIn = 0, dcOut = 0, mid1 = 0, mid2 = 0;
+    // Fourth order at the bottom of the middle: a kick's or a bass's low
+    // tone, loud and slow, would otherwise leak in and hide a tom under it.
+    Biquad middle1 = Biquad::highPass(kMiddleLowHz, m_rate), middle2 = middle1;
     const double centre = std::sqrt(std::max(1.0, loHz) * hiHz);
     const bool useBand = centre >= kBandLowestHz && centre < 0.45 * m_rate;
     // Fourth order: the highs of a kick or a snare under the hat fall away fast.
@@ -134,16 +138,15 @@ long AttackLocator::find(unsigned long from, unsigned long to, unsigned long not
         const double x = m_mono[n];
         dcOut = dc * dcOut + x - dcIn;
         dcIn = x;
-        low1 += low * (dcOut - low1);
-        low2 += low * (low1 - low2);
         mid1 += mid * (dcOut - mid1);
         mid2 += mid * (mid1 - mid2);
         const double banded = useBand ? band(dcOut) : 0.0;
+        const double middle = middle2(middle1(mid2));
         const double topped = top2(top1(dcOut));
         if (n < kOrder)
             continue;
         const double values[kViews] = {
-            m_predictor.error(&m_mono[n]), dcOut, mid2 - low2, dcOut - mid2, topped, banded};
+            m_predictor.error(&m_mono[n]), dcOut, middle, dcOut - mid2, topped, banded};
         const long b = (n - kOrder) / m_box;
         for (int v = 0; v < kViews; ++v)
             m_energy[v][b] += values[v] * values[v];

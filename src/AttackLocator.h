@@ -11,13 +11,13 @@
 // The audio is looked at in a few ways at once, since a hit may stand out in
 // only one of them: the error of a predictor fitted to the 20 ms before (what
 // rang on is foreseen there, so even a quiet hit under a loud tail shows), the
-// whole signal, its middle and high frequencies, the highs above 6 kHz alone
-// (a quiet hat under a room's or a record's hiss rises there first), and the
-// band where the detection saw the hit most. In each, the rise is followed
-// back to where the level left what it was before; a slow fade-in is followed
-// back along its slope to where it began. The earliest start among the views
-// that rise with the clearest one wins, as a hat a few ms ahead of a snare
-// shows in the highs alone.
+// whole signal, its middle (300 Hz to 3 kHz) and high frequencies, the highs
+// above 6 kHz alone (a quiet hat under a room's or a record's hiss rises there
+// first), and the band where the detection saw the hit most. In each, the rise
+// is followed back to where the level left what it was before; a slow fade-in
+// is followed back along its slope to where it began. The earliest start among
+// the views that rise with the clearest one wins, as a hat a few ms ahead of a
+// snare shows in the highs alone.
 //
 // In a lossy file (lossy true) the encoder spreads faint coding noise ahead
 // of an attack, its pre-echo, which is not taken for the start: a rise counts
