@@ -16,6 +16,10 @@ const double kRise = 3.0;
 // taken for it. Elsewhere a quiet hat just ahead of a loud snare is a start.
 const double kWithinPeak = 0.01;
 const double kHorizonMs = 8.0;
+// Over digital silence (below about -90 dB) nothing masks the pre-echo, and
+// it shows over the whole of an encoder's long block ahead of the attack.
+const double kSilentLevel = 1e-9;
+const double kSilentHorizonMs = 24.0;
 // Followed back down to a quarter of the first peak's amplitude, as long as
 // it stays above what came before, at most this far before the detection.
 const double kLowestShare = 0.25;
@@ -204,15 +208,17 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
     const double usual = std::max(silence, sum / double(fromBox - 1));
 
     const long horizon = std::max(1L, long(kHorizonMs * 0.001 * m_rate) / m_box);
+    const long echoHorizon = loudest <= kSilentLevel * m_box
+                                 ? std::max(1L, long(kSilentHorizonMs * 0.001 * m_rate) / m_box)
+                                 : horizon;
     auto ahead = [&](long k) {
         double most = 0.0;
-        for (long j = k; j < std::min(boxes, k + horizon); ++j)
+        for (long j = k; j < std::min(boxes, k + echoHorizon); ++j)
             most = std::max(most, s[j]);
         return most;
     };
     long k = fromBox;
-    const double withinPeak = m_lossy ? kWithinPeak : 0.0;
-    while (k < boxes && (s[k] < kRise * loudest || s[k] < withinPeak * ahead(k)))
+    while (k < boxes && (s[k] < kRise * loudest || (m_lossy && s[k] < kWithinPeak * ahead(k))))
         ++k;
     if (k >= boxes)
         return {};

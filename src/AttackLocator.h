@@ -21,7 +21,8 @@
 //
 // In a lossy file (lossy true) the encoder spreads faint coding noise ahead
 // of an attack, its pre-echo, which is not taken for the start: a rise counts
-// only within 20 dB of the level it leads to; the predictor's error climbing
+// only within 20 dB of the level it leads to within 8 ms (24 ms after digital
+// silence, where nothing masks the pre-echo); the predictor's error climbing
 // through it is not followed back as a fade-in unless the predictor is the
 // clearest view, and no fade-in is followed back by more than 2 ms.
 class AttackLocator

@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -309,6 +310,46 @@ TEST(HitAnalysisTest, AQuietHatJustAheadOfALouderHitIsWhereThePairStarts)
         ASSERT_EQ(cuts.size(), 1u) << offset;
         EXPECT_LE(cuts[0], hat) << offset;
         EXPECT_GE(cuts[0], hat - 3 * 44) << offset;
+    }
+}
+
+TEST(HitAnalysisTest, InAnMp3AHitAfterDigitalSilenceIsCutAtItsAttackNotAtThePreEcho)
+{
+    // A kick with a hat on it after digital silence, three times: with nothing
+    // to mask it, the encoder's pre-echo spreads over a whole long block
+    // ahead of each, and the cut must not follow it there.
+    const int rate = 44100;
+    const long frames = 4 * rate;
+    const std::vector<long> attacks = {rate, 2 * rate + 3000, 3 * rate + 7001};
+    std::vector<float> stereo(2 * frames);
+    unsigned seed = 3;
+    for (long attack : attacks) {
+        double phase = 0.0, previous = 0.0;
+        for (long i = 0; i < rate / 2; ++i) {
+            const double t = double(i) / rate;
+            phase += 2 * M_PI * (45.0 + 105.0 * std::exp(-t * 28.0)) / rate;
+            seed = seed * 1664525u + 1013904223u;
+            const double noise = (int(seed >> 9) % 2000 - 1000) / 1000.0;
+            const double v = 0.8 * std::sin(phase) * std::exp(-t * 20.0) +
+                             0.3 * std::exp(-t * 900.0) +
+                             0.2 * (noise - previous) * std::exp(-t * 60.0);
+            previous = noise;
+            stereo[2 * (attack + i)] = stereo[2 * (attack + i) + 1] = float(v);
+        }
+    }
+    const QString dir = TestAudio::scratchDir("silence");
+    ASSERT_TRUE(TestAudio::writeFile(dir + "/hits.wav", frames, 2, rate,
+                                     SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                     [&](long f, int c) { return stereo[2 * f + c]; }));
+    ASSERT_TRUE(TestAudio::ffmpeg({"-i", dir + "/hits.wav", "-b:a", "128k", dir + "/hits.mp3"}));
+    std::vector<float> decoded = decode(dir + "/hits.mp3");
+    ASSERT_GE(decoded.size(), stereo.size());
+    const std::vector<unsigned long> cuts =
+        HitAnalysis::analyse(decoded.data(), frames, rate).pick(50, 0, frames);
+    ASSERT_EQ(cuts.size(), attacks.size());
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        EXPECT_LE(long(cuts[i]), attacks[i]);
+        EXPECT_GE(long(cuts[i]), attacks[i] - 2 * rate / 1000) << attacks[i] - long(cuts[i]);
     }
 }
 
