@@ -248,6 +248,12 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
         const double slope = (half - j) * share / (0.5 - share);
         const double most = m_lossy ? kLossySlopeMs : kSlopeMs;
         start -= std::min(slope, most * 0.001 * m_rate / m_box);
+        // A fade-in is hidden under what sounded before, never under
+        // digital silence: there it shows from its first sample.
+        long silent = j - 1;
+        while (silent >= 0 && s[silent] > kSilentLevel * m_box)
+            --silent;
+        start = std::max(start, double(silent + 1));
     }
     return {k, std::max(0L, long(std::floor(start))), steep, s[peakBox] / loudest};
 }

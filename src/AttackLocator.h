@@ -15,9 +15,10 @@
 // above 6 kHz alone (a quiet hat under a room's or a record's hiss rises there
 // first), and the band where the detection saw the hit most. In each, the rise
 // is followed back to where the level left what it was before; a slow fade-in
-// is followed back along its slope to where it began. The earliest start among
-// the views that rise with the clearest one wins, as a hat a few ms ahead of a
-// snare shows in the highs alone.
+// is followed back along its slope to where it began, but never into digital
+// silence, where nothing hid its beginning. The earliest start among the views
+// that rise with the clearest one wins, as a hat a few ms ahead of a snare
+// shows in the highs alone.
 //
 // In a lossy file (lossy true) the encoder spreads faint coding noise ahead
 // of an attack, its pre-echo, which is not taken for the start: a rise counts
