@@ -88,6 +88,17 @@ struct Biquad
     }
 };
 
+// Two high-passes in a row, fourth order: steep enough that a loud sound
+// just below the band does not leak in.
+struct SteepHighPass
+{
+    Biquad first, second;
+
+    SteepHighPass() = default;
+    SteepHighPass(double hz, int rate) : first(Biquad::highPass(hz, rate)), second(first) {}
+    double operator()(double x) { return second(first(x)); }
+};
+
 } // namespace
 
 AttackLocator::AttackLocator(const Reader& read, unsigned long frames, int rate, bool lossy)
@@ -127,14 +138,14 @@ long AttackLocator::find(unsigned long from, unsigned long to, unsigned long not
     const double w = 2.0 * M_PI / m_rate;
     const double dc = std::exp(-w * 30.0), mid = 1.0 - std::exp(-w * 3000.0);
     double dcIn = 0, dcOut = 0, mid1 = 0, mid2 = 0;
-    // Fourth order at the bottom of the middle: a kick's or a bass's low
-    // tone, loud and slow, would otherwise leak in and hide a tom under it.
-    Biquad middle1 = Biquad::highPass(kMiddleLowHz, m_rate), middle2 = middle1;
+    // A kick's or a bass's low tone, loud and slow, would otherwise leak into
+    // the middle and hide a tom under it.
+    SteepHighPass middleFloor(kMiddleLowHz, m_rate);
     const double centre = std::sqrt(std::max(1.0, loHz) * hiHz);
     const bool useBand = centre >= kBandLowestHz && centre < 0.45 * m_rate;
-    // Fourth order: the highs of a kick or a snare under the hat fall away fast.
+    // The highs of a kick or a snare under the hat fall away fast.
     const bool useTop = kTopViewHz < 0.4 * m_rate;
-    Biquad top1 = useTop ? Biquad::highPass(kTopViewHz, m_rate) : Biquad(), top2 = top1;
+    SteepHighPass highs = useTop ? SteepHighPass(kTopViewHz, m_rate) : SteepHighPass();
     Biquad band = useBand ? Biquad::bandPass(centre, m_rate) : Biquad();
     for (int v = 0; v < kViews; ++v)
         m_energy[v].assign(size_t(boxes), 0.0);
@@ -145,8 +156,8 @@ long AttackLocator::find(unsigned long from, unsigned long to, unsigned long not
         mid1 += mid * (dcOut - mid1);
         mid2 += mid * (mid1 - mid2);
         const double banded = useBand ? band(dcOut) : 0.0;
-        const double middle = middle2(middle1(mid2));
-        const double topped = top2(top1(dcOut));
+        const double middle = middleFloor(mid2);
+        const double topped = useTop ? highs(dcOut) : 0.0;
         if (n < kOrder)
             continue;
         const double values[kViews] = {
@@ -250,10 +261,11 @@ AttackLocator::Rise AttackLocator::rise(View view, long fromBox, long boxes)
         start -= std::min(slope, most * 0.001 * m_rate / m_box);
         // A fade-in is hidden under what sounded before, never under
         // digital silence: there it shows from its first sample.
-        long silent = j - 1;
-        while (silent >= 0 && s[silent] > kSilentLevel * m_box)
-            --silent;
-        start = std::max(start, double(silent + 1));
+        for (long b = j - 1; b >= 0 && b >= long(std::floor(start)); --b)
+            if (s[b] <= kSilentLevel * m_box) {
+                start = double(b + 1);
+                break;
+            }
     }
     return {k, std::max(0L, long(std::floor(start))), steep, s[peakBox] / loudest};
 }

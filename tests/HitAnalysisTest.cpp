@@ -204,15 +204,13 @@ std::vector<float> humWithHits(long frames, const std::vector<Tap>& taps)
         out[2 * f] = hum + tone;
         out[2 * f + 1] = 0.3f * hum + tone;
     }
-    unsigned seed = 1;
+    TestAudio::Noise noise(1);
     for (const Tap& tap : taps) {
         const double fade = tap.fadeInMs * 44.1;
         for (long i = 0; i < 44100 / 5 && tap.start + i < frames; ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            const double noise = (int(seed >> 9) % 2000 - 1000) / 1000.0;
             const double v = tap.level * std::exp(-i / 2000.0) *
                              std::min(1.0, (i + 1) / (fade + 1)) *
-                             (0.5 * noise + std::sin(2 * M_PI * 180.0 * i / 44100.0));
+                             (0.5 * noise() + std::sin(2 * M_PI * 180.0 * i / 44100.0));
             out[2 * (tap.start + i)] += float(v);
             out[2 * (tap.start + i) + 1] += float(v);
         }
@@ -274,11 +272,7 @@ TEST(HitAnalysisTest, AQuietHatJustAheadOfALouderHitIsWhereThePairStarts)
     const long frames = 44100;
     for (long offset = 64; offset < 256; offset += 32) {
         std::vector<float> audio(2 * frames);
-        unsigned seed = 7;
-        auto noise = [&]() {
-            seed = seed * 1664525u + 1013904223u;
-            return (int(seed >> 9) % 2000 - 1000) / 1000.0;
-        };
+        TestAudio::Noise noise(7);
         // Differenced noise: the highs alone.
         double previous = 0.0;
         auto hiss = [&]() {
@@ -323,7 +317,7 @@ TEST(HitAnalysisTest, AHitAfterDigitalSilenceIsCutAtItsAttackAlsoInAnMp3)
     const long frames = 4 * rate;
     const std::vector<long> attacks = {rate, 2 * rate + 3000, 3 * rate + 7001};
     std::vector<float> stereo(2 * frames);
-    unsigned seed = 3;
+    TestAudio::Noise noise(3);
     for (long attack : attacks) {
         const bool snare = attack == attacks[1];
         // A resonator an octave wide around 1.8 kHz.
@@ -331,20 +325,19 @@ TEST(HitAnalysisTest, AHitAfterDigitalSilenceIsCutAtItsAttackAlsoInAnMp3)
         double phase = 0.0, previous = 0.0, y1 = 0.0, y2 = 0.0;
         for (long i = 0; i < rate / 2; ++i) {
             const double t = double(i) / rate;
-            seed = seed * 1664525u + 1013904223u;
-            const double noise = (int(seed >> 9) % 2000 - 1000) / 1000.0;
+            const double white = noise();
             double v;
             if (snare) {
-                const double y = (1 - r) * noise + 2 * r * std::cos(w) * y1 - r * r * y2;
+                const double y = (1 - r) * white + 2 * r * std::cos(w) * y1 - r * r * y2;
                 y2 = y1, y1 = y;
                 v = 0.4 * std::sin(2 * M_PI * 185.0 * t) * std::exp(-t * 30.0) +
                     2.0 * y * std::exp(-t * 16.0);
             } else {
                 phase += 2 * M_PI * (45.0 + 105.0 * std::exp(-t * 28.0)) / rate;
                 v = 0.8 * std::sin(phase) * std::exp(-t * 20.0) + 0.3 * std::exp(-t * 900.0) +
-                    0.2 * (noise - previous) * std::exp(-t * 60.0);
+                    0.2 * (white - previous) * std::exp(-t * 60.0);
             }
-            previous = noise;
+            previous = white;
             stereo[2 * (attack + i)] = stereo[2 * (attack + i) + 1] = float(v);
         }
     }

@@ -1,5 +1,7 @@
 #include "LinearPredictor.h"
 
+#include "TestAudio.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,14 +24,14 @@ TEST(LinearPredictorTest, ForeseesWhatRingsOnButNotWhatStartsAnew)
     // Two decaying tones, then a click of noise on top of them.
     const int rate = 44100;
     std::vector<double> x(4410);
-    unsigned seed = 3;
+    TestAudio::Noise noise(3);
     for (size_t i = 0; i < x.size(); ++i) {
         const double t = double(i) / rate;
         x[i] = std::exp(-t / 0.05) *
                (0.5 * std::sin(2 * M_PI * 80 * t) + 0.3 * std::sin(2 * M_PI * 1234 * t));
-        seed = seed * 1664525u + 1013904223u;
+        const double n = noise();
         if (i >= 3000 && i < 3100)
-            x[i] += 0.01 * ((int(seed >> 9) % 2000 - 1000) / 1000.0);
+            x[i] += 0.01 * n;
     }
     LinearPredictor p(16);
     p.fit(x.data(), 2000);

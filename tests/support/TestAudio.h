@@ -41,4 +41,19 @@ bool ffmpeg(const QStringList& args);
 // channel count (-f f32le).
 std::vector<float> ffmpegDecode(const QString& path);
 
+// White noise in [-1, 1), the same for the same seed on every machine.
+class Noise
+{
+public:
+    explicit Noise(unsigned seed) : m_seed(seed) {}
+    double operator()()
+    {
+        m_seed = m_seed * 1664525u + 1013904223u;
+        return (int(m_seed >> 9) % 2000 - 1000) / 1000.0;
+    }
+
+private:
+    unsigned m_seed;
+};
+
 } // namespace TestAudio
