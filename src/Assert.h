@@ -9,6 +9,6 @@
 
 // For checks whose quoted text must stay exactly as documented even where the
 // formatter spaces the expression differently.
-#define TMB_ASSERT_TEXT(cond, text)                                                      \
-    ((cond) ? static_cast<void>(0)                                                       \
+#define TMB_ASSERT_TEXT(cond, text)                                                                \
+    ((cond) ? static_cast<void>(0)                                                                 \
             : qFatal("ASSERT: \"%s\" in file %s, line %d", text, __FILE__, __LINE__))

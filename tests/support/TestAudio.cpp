@@ -109,8 +109,8 @@ bool ffmpeg(const QStringList& args)
 std::vector<float> ffmpegDecode(const QString& path)
 {
     QProcess p;
-    p.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-f", "f32le",
-                       "-"});
+    p.start("ffmpeg",
+            {"-hide_banner", "-loglevel", "error", "-nostdin", "-i", path, "-f", "f32le", "-"});
     std::vector<float> out;
     if (!p.waitForFinished(120000))
         return out;
