@@ -39,9 +39,8 @@ int main(int argc, char** argv)
     }
 #if defined(__SANITIZE_ADDRESS__)
     // Checked here, while the libraries' worker threads (the GL driver's) are
-    // idle: at exit their own handlers end those threads, and the leak
-    // checker, stopping every thread, now and then crashed on one that was
-    // ending. A check here replaces the one at exit.
+    // idle, rather than at exit while their own handlers end them. A check
+    // here replaces the one at exit.
     __lsan_do_leak_check();
 #endif
     return result;
